@@ -1,0 +1,39 @@
+# Settings shared by both Windows builds (i686 is the product, x86-64 runs the tests).
+set(DEPS_PREFIX "" CACHE PATH "Boost and GoogleTest built for this architecture by ./dev.sh setup")
+set(HEADER_DEPS_DIR "" CACHE PATH "Symlinks to the header-only dependencies")
+
+add_compile_options(-Wall -Wextra -Werror)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601
+                        BOOST_ALL_NO_LIB BOOST_FILESYSTEM_VERSION=3 BOOST_FILESYSTEM_STATIC_LINK=1)
+include_directories(SYSTEM "${HEADER_DEPS_DIR}")
+# Every program and DLL runs without MinGW runtime DLLs beside it.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+add_library(boost_program_options STATIC IMPORTED)
+set_target_properties(boost_program_options PROPERTIES IMPORTED_LOCATION "${DEPS_PREFIX}/lib/libboost_program_options.a")
+add_library(boost_filesystem STATIC IMPORTED)
+set_target_properties(boost_filesystem PROPERTIES IMPORTED_LOCATION "${DEPS_PREFIX}/lib/libboost_filesystem.a"
+                      INTERFACE_LINK_LIBRARIES bcrypt)
+
+find_package(GTest CONFIG REQUIRED PATHS "${DEPS_PREFIX}" NO_DEFAULT_PATH)
+
+# Tests run only where an emulator for the target exists: wine64 for x86-64.
+# Nothing 32-bit can run on these machines; the i686 tests are only built.
+find_program(WINE64 wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64" AND WINE64)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/tools/wine-run.sh")
+    set(OMBRIX_RUN_TESTS ON)
+else()
+    set(OMBRIX_RUN_TESTS OFF)
+endif()
+
+# A GoogleTest program; registered with CTest where it can run.
+function(ombrix_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gmock_main)
+    target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
+    if(OMBRIX_RUN_TESTS)
+        add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY "${CMAKE_BINARY_DIR}")
+    endif()
+endfunction()

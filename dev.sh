@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# Developer entry point: setup, build, test, demo, bench, and running a Windows
+# program of the build under the project's Wine prefix.
+set -euo pipefail
+
+root=$(cd "$(dirname "$(readlink -f "$0")")" && pwd)
+build="$root/build"
+deps="$build/deps"
+stamps="$build/.stamps"
+
+packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64
+          cmake ninja-build libboost-dev libcereal-dev libutfcpp-dev libmsgsl-dev googletest
+          xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev dpkg-dev)
+
+log() { printf '== %s\n' "$*" >&2; }
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+export WINEPREFIX="$build/wine"
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=C.UTF-8
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+
+setup_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  local src=/etc/apt/sources.list.d/ombrix-src.sources
+  if [ ! -f "$src" ]; then
+    log "adding the Debian source package index"
+    as_root tee "$src" >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    as_root apt-get update -qq
+  fi
+  if [ ${#missing[@]} -gt 0 ]; then
+    log "installing ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# MinGW must never see /usr/include, so the header-only dependencies are offered
+# through a folder of symlinks.
+setup_header_deps() {
+  mkdir -p "$deps/include"
+  for h in boost cereal gsl utf8cpp utf8 utf8.h; do
+    ln -sfn "/usr/include/$h" "$deps/include/$h"
+  done
+}
+
+setup_boost_sources() {
+  [ -f "$stamps/boost-src" ] && return
+  log "fetching the Boost 1.74 sources"
+  rm -rf "$deps/src" && mkdir -p "$deps/src"
+  (cd "$deps/src" && apt-get source --download-only boost1.74 >/dev/null 2>&1 &&
+    tar -xJf boost1.74_*.orig.tar.xz --wildcards '*/libs/program_options/src/*' '*/libs/filesystem/src/*' &&
+    rm -f boost1.74_*)
+  mkdir -p "$stamps" && touch "$stamps/boost-src"
+}
+
+setup_third_party() {
+  local arch=$1
+  [ -f "$stamps/third-party-$arch" ] && return
+  log "building Boost libraries and GoogleTest for $arch"
+  cmake -S "$root/third_party" -B "$deps/build-$arch" -G Ninja -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps/$arch" \
+    -DBOOST_SOURCE_DIR="$deps/src/boost" -DHEADER_DEPS_DIR="$deps/include" >/dev/null
+  cmake --build "$deps/build-$arch" >/dev/null
+  cmake --install "$deps/build-$arch" >/dev/null
+  touch "$stamps/third-party-$arch"
+}
+
+setup_wine_prefix() {
+  [ -f "$stamps/wine-prefix" ] && return
+  log "creating the Wine prefix"
+  mkdir -p "$WINEPREFIX"
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+  # Headless: top-level windows go to the null display driver.
+  "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  "$wineserver" -w
+  touch "$stamps/wine-prefix"
+}
+
+cmd_setup() {
+  setup_packages
+  mkdir -p "$stamps"
+  setup_header_deps
+  setup_boost_sources
+  setup_third_party i686
+  setup_third_party x86_64
+  setup_wine_prefix
+}
+
+presets=(native x64 i686)
+
+cmd_build() {
+  for p in "${presets[@]}"; do
+    [ -f "$build/$p/build.ninja" ] || cmake --preset "$p" -S "$root" >/dev/null
+    log "building $p"
+    cmake --build "$build/$p"
+  done
+}
+
+start_wineserver() {
+  mkdir -p "$WINEPREFIX"
+  "$wineserver" -p </dev/null >/dev/null 2>&1 || true
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+}
+stop_wineserver() { "$wineserver" -k >/dev/null 2>&1 || true; }
+
+# The product is the 32-bit build: it cannot run here, so check what it is.
+check_product_pe() {
+  local exe="$build/i686/bin/ombrix.exe"
+  local desc
+  desc=$(i686-w64-mingw32-objdump -f "$exe" 2>/dev/null | grep -o 'file format pei-i386' || true)
+  local subsystem
+  subsystem=$(i686-w64-mingw32-objdump -p "$exe" 2>/dev/null | awk '/^Subsystem/ {print $2}')
+  [ -n "$desc" ] && [ "$subsystem" = "00000002" ]
+}
+
+cmd_test() {
+  cmd_setup
+  cmd_build
+  local results="$build/test-results"
+  rm -rf "$results" && mkdir -p "$results/native" "$results/x64"
+  local failed=0 passed=0
+
+  if check_product_pe; then passed=$((passed + 1)); log "ombrix.exe (i686) is a 32-bit GUI PE"
+  else failed=$((failed + 1)); log "FAILED: build/i686/bin/ombrix.exe is not a 32-bit GUI PE"; fi
+
+  log "native tests"
+  (cd "$build/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure "$@") || true
+  log "Windows tests under Wine"
+  start_wineserver
+  (cd "$build/x64" && GTEST_OUTPUT="xml:test-results/" ctest --output-on-failure "$@") || true
+  stop_wineserver
+  cp "$build/x64/test-results/"*.xml "$results/x64/" 2>/dev/null || true
+
+  read -r p f < <("$root/tools/test_summary.sh" "$build/native" "$results/native" "$build/x64" "$build/x64/test-results")
+  passed=$((passed + p)); failed=$((failed + f))
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+cmd_wine() {
+  [ $# -ge 1 ] || { echo "usage: ./dev.sh wine PROGRAM [ARGS...]" >&2; exit 2; }
+  local prog=$1; shift
+  [ -f "$prog" ] || prog="$build/x64/bin/$prog"
+  "$wine" "$prog" "$@"
+}
+
+cmd_demo() {
+  cmd_setup
+  cmd_build
+  start_wineserver
+  trap stop_wineserver EXIT
+  "$root/tools/demo.sh" "$build/x64/bin"
+}
+
+cmd_bench() {
+  echo "no benchmarks yet" >&2
+}
+
+case "${1:-}" in
+  setup) shift; cmd_setup "$@" ;;
+  build) shift; cmd_setup; cmd_build "$@" ;;
+  test) shift; cmd_test "$@" ;;
+  wine) shift; cmd_wine "$@" ;;
+  demo) shift; cmd_demo "$@" ;;
+  bench) shift; cmd_bench "$@" ;;
+  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench" >&2; exit 2 ;;
+esac

@@ -1,0 +1,65 @@
+#include "log.h"
+
+#include "nano/file_log.h"
+#include "wide_format.h"
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+constexpr long long kLogSizeLimit = 2 * 1024 * 1024;
+
+std::wstring& logPathSetting()
+{
+    static std::wstring path;
+    return path;
+}
+
+// Created on the first line; a failed creation leaves no outcome behind, so the
+// next line tries again.
+class FileLogSlot {
+public:
+    Nano::FileLog* get()
+    {
+        std::lock_guard lock(mutex_);
+        if (!decided_) {
+            if (!logPathSetting().empty())
+                log_ = std::make_unique<Nano::FileLog>(logPathSetting(), kLogSizeLimit, true);
+            decided_ = true;
+        }
+        return log_.get();
+    }
+
+private:
+    std::mutex mutex_;
+    bool decided_ = false;
+    std::unique_ptr<Nano::FileLog> log_;
+};
+
+FileLogSlot& fileLogSlot()
+{
+    static FileLogSlot slot;
+    return slot;
+}
+
+} // namespace
+
+void setLogPath(std::wstring path)
+{
+    logPathSetting() = std::move(path);
+}
+
+void logPrintf(int level, const wchar_t* format, ...)
+{
+    if (format == nullptr)
+        return;
+    Nano::FileLog* log = fileLogSlot().get();
+    if (log == nullptr)
+        return;
+    va_list args;
+    va_start(args, format);
+    const std::wstring text = Log::formatWide(format, args);
+    va_end(args);
+    log->write(L"%s", level, text.c_str());
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "log_file_wrapper.h"
+#include "log_mutex.h"
+
+#include <memory>
+#include <string>
+
+namespace Nano {
+
+// A text log shared by several processes: each line is written whole under the
+// file's named mutex, and the file is closed between lines so no writer holds it.
+class FileLog {
+public:
+    FileLog(std::wstring path, long long sizeLimit, bool closeAfterEveryLine);
+
+    // Appends one line: header, the formatted message, line end. Never throws;
+    // a line that cannot be written is dropped.
+    void write(const wchar_t* format, int level, ...) noexcept;
+
+private:
+    std::shared_ptr<LogMutex> mutex_;
+    std::shared_ptr<LogFileWrapper> file_;
+    std::wstring path_;
+    long long sizeLimit_;
+    bool closeAfterEveryLine_;
+};
+
+// "%Y-%m-%dT%H:%M:%S" of the current time in UTC.
+std::wstring utcTimestamp();
+
+} // namespace Nano

@@ -1,0 +1,109 @@
+#include "log_file_wrapper.h"
+
+#include "log_naming.h"
+#include "system/win32/unique_resource.h"
+
+#include <share.h>
+
+#include <stdexcept>
+
+namespace Nano {
+
+namespace {
+
+// Size of the file at `path`, 0 when there is none.
+long long fileSize(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE found = ::FindFirstFileW(path.c_str(), &data);
+    if (found == INVALID_HANDLE_VALUE)
+        return 0;
+    if (!::FindClose(found))
+        throw std::runtime_error("FindClose failed");
+    return static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+bool exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A file that starts with the UTF-16 big-endian mark can never be appended to in
+// the runtime's text modes (Windows refuses it; Wine's runtime even appends UTF-8
+// after the mark and corrupts it).
+bool startsWithBigEndianMark(const std::wstring& path)
+{
+    System::Win32::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unsigned char mark[2] = {};
+    DWORD read = 0;
+    return file && ::ReadFile(file.get(), mark, sizeof(mark), &read, nullptr) && read == 2 && mark[0] == 0xFE &&
+           mark[1] == 0xFF;
+}
+
+constexpr unsigned kMaxRotationAttempts = 100;
+
+} // namespace
+
+LogFileWrapper::LogFileWrapper(std::wstring path, const std::wstring& mode, long long sizeLimit)
+    : mode_(mode + L", ccs=UTF-8")
+    , path_(std::move(path))
+    , sizeLimit_(sizeLimit)
+{
+    if (path_.empty())
+        throw std::runtime_error("invalid log filename");
+    open();
+}
+
+LogFileWrapper::~LogFileWrapper()
+{
+    close();
+}
+
+std::FILE* LogFileWrapper::open()
+{
+    rotateIfNeeded();
+    if (stream_ != nullptr)
+        return stream_;
+    if (startsWithBigEndianMark(path_))
+        moveAside();
+    stream_ = ::_wfsopen(path_.c_str(), mode_.c_str(), _SH_DENYWR);
+    if (stream_ == nullptr)
+        throw std::runtime_error("can't open file for log");
+    return stream_;
+}
+
+void LogFileWrapper::rotateIfNeeded()
+{
+    if (fileSize(path_) <= sizeLimit_)
+        return;
+    close();
+    moveAside();
+}
+
+// Moves the current file out of the way under a free rotation name. When the
+// rename fails all the same (the file is held open elsewhere), writing goes on
+// in the current file and the next line tries again: no line is lost for it.
+void LogFileWrapper::moveAside()
+{
+    const unsigned long tick = ::GetTickCount();
+    for (unsigned attempt = 0; attempt < kMaxRotationAttempts; ++attempt) {
+        const std::wstring target = rotatedLogPath(path_, tick, attempt);
+        if (exists(target))
+            continue;
+        ::_wrename(path_.c_str(), target.c_str());
+        return;
+    }
+}
+
+void LogFileWrapper::close() noexcept
+{
+    if (stream_ != nullptr) {
+        std::fflush(stream_);
+        std::fclose(stream_);
+        stream_ = nullptr;
+    }
+}
+
+} // namespace Nano

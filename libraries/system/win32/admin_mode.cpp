@@ -1,0 +1,22 @@
+#include "admin_mode.h"
+
+#include "unique_resource.h"
+
+#include <system_error>
+
+bool isAppRunningInAdminMode()
+{
+    const auto fail = [] {
+        throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
+                                "Error occurred in isAppRunningInAdminMode()");
+    };
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    System::Win32::UniqueSid administrators;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                    0, 0, 0, 0, administrators.put()))
+        fail();
+    BOOL member = FALSE;
+    if (!::CheckTokenMembership(nullptr, administrators.get(), &member))
+        fail();
+    return member != FALSE;
+}

@@ -1,0 +1,106 @@
+#include "process_security.h"
+
+#include "log/log.h"
+#include "system/win32/unique_resource.h"
+
+#include <objbase.h>
+#include <objidl.h>
+#include <wrl/client.h>
+
+#include <vector>
+
+using System::Win32::UniqueHandle;
+
+namespace {
+
+std::vector<BYTE> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind)
+{
+    DWORD size = 0;
+    ::GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<BYTE> data(size);
+    if (size == 0 || !::GetTokenInformation(token, kind, data.data(), size, &size))
+        return {};
+    return data;
+}
+
+// Owner and group from the thread's token (the process token when the thread
+// has none), and no access list at all: every caller is admitted.
+class OpenSecurityDescriptor {
+public:
+    HRESULT initialize()
+    {
+        UniqueHandle token;
+        if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
+            !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
+            return HRESULT_FROM_WIN32(::GetLastError());
+        user_ = tokenInformation(token.get(), TokenUser);
+        group_ = tokenInformation(token.get(), TokenPrimaryGroup);
+        if (user_.empty() || group_.empty())
+            return HRESULT_FROM_WIN32(::GetLastError());
+        if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+            !::SetSecurityDescriptorOwner(&descriptor_, reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid, FALSE) ||
+            !::SetSecurityDescriptorGroup(&descriptor_,
+                                          reinterpret_cast<TOKEN_PRIMARY_GROUP*>(group_.data())->PrimaryGroup, FALSE) ||
+            !::SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE))
+            return HRESULT_FROM_WIN32(::GetLastError());
+        return S_OK;
+    }
+
+    PSECURITY_DESCRIPTOR get() { return &descriptor_; }
+
+private:
+    std::vector<BYTE> user_;
+    std::vector<BYTE> group_;
+    SECURITY_DESCRIPTOR descriptor_{};
+};
+
+} // namespace
+
+HRESULT disableComExceptionHandling()
+{
+    Microsoft::WRL::ComPtr<IGlobalOptions> options;
+    HRESULT hr = ::CoCreateInstance(CLSID_GlobalOptions, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&options));
+    if (SUCCEEDED(hr))
+        hr = options->Set(COMGLB_EXCEPTION_HANDLING, COMGLB_EXCEPTION_DONOT_HANDLE);
+    return hr;
+}
+
+HRESULT initializeElevatedComSecurity()
+{
+    OpenSecurityDescriptor descriptor;
+    if (const HRESULT hr = descriptor.initialize(); FAILED(hr))
+        return hr;
+    return ::CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,
+                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+}
+
+void enableDebugPrivilege()
+{
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+        HOST_LOG(LogLevel::Warning, L"Failed to open process token to set previlegies, last error: %d",
+                 static_cast<int>(::GetLastError()));
+        return;
+    }
+    // The previous state is asked for first, then re-applied with "enabled"
+    // added, so attributes other than that one stay as they were.
+    bool enabled = false;
+    LUID luid;
+    if (::LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &luid)) {
+        TOKEN_PRIVILEGES cleared{1, {{luid, 0}}};
+        TOKEN_PRIVILEGES previous{};
+        DWORD previousSize = sizeof(previous);
+        ::SetLastError(ERROR_SUCCESS);
+        if (::AdjustTokenPrivileges(token.get(), FALSE, &cleared, sizeof(cleared), &previous, &previousSize) &&
+            ::GetLastError() == ERROR_SUCCESS) {
+            previous.PrivilegeCount = 1;
+            previous.Privileges[0].Luid = luid;
+            previous.Privileges[0].Attributes |= SE_PRIVILEGE_ENABLED;
+            enabled = ::AdjustTokenPrivileges(token.get(), FALSE, &previous, previousSize, nullptr, nullptr) &&
+                      ::GetLastError() == ERROR_SUCCESS;
+        }
+    }
+    if (!enabled)
+        HOST_LOG(LogLevel::Warning, L"Failed to set debug privilege to current prcess token: %d",
+                 static_cast<int>(::GetLastError()));
+}
