@@ -129,7 +129,7 @@ cmd_test() {
   cmd_setup
   cmd_build
   local results="$build/test-results"
-  rm -rf "$results" && mkdir -p "$results/native" "$results/x64"
+  rm -rf "$results" "$build/x64/test-results" && mkdir -p "$results/native" "$results/x64"
   local failed=0 passed=0
 
   if check_product_pe; then passed=$((passed + 1)); log "ombrix.exe (i686) is a 32-bit GUI PE"

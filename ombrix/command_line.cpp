@@ -43,7 +43,14 @@ CommandLineOptions parse(const std::vector<std::wstring>& arguments)
     namespace s = CommandLineSwitch;
     const po::options_description options = optionTable();
     po::variables_map values;
-    po::store(po::wcommand_line_parser(arguments).options(options).style(po::command_line_style::unix_style).run(),
+    // An empty positional description makes any positional argument an error
+    // instead of a silently ignored token.
+    const po::positional_options_description noPositionals;
+    po::store(po::wcommand_line_parser(arguments)
+                  .options(options)
+                  .positional(noPositionals)
+                  .style(po::command_line_style::unix_style)
+                  .run(),
               values);
     po::notify(values);
 

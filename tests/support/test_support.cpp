@@ -1,0 +1,135 @@
+#include "test_support.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace TestSupport {
+
+using System::Win32::UniqueHandle;
+
+std::filesystem::path binDirectory()
+{
+    std::wstring buffer(32768, L'\0');
+    buffer.resize(::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
+    return std::filesystem::path(buffer).parent_path();
+}
+
+TempDir::TempDir()
+{
+    static unsigned counter = 0;
+    path_ = std::filesystem::temp_directory_path() /
+            (L"ombrix-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+UniqueHandle createProcess(const std::filesystem::path& program, const std::wstring& arguments, HANDLE token,
+                           HANDLE output)
+{
+    std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    }
+    PROCESS_INFORMATION info{};
+    const BOOL inherit = output != nullptr;
+    const BOOL started =
+        token != nullptr
+            ? ::CreateProcessAsUserW(token, nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr,
+                                     nullptr, &startup, &info)
+            : ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
+                               &info);
+    if (!started)
+        throw std::runtime_error("cannot start " + program.string() + ": error " + std::to_string(::GetLastError()));
+    ::CloseHandle(info.hThread);
+    return UniqueHandle(info.hProcess);
+}
+
+} // namespace
+
+ChildResult runProgram(const std::filesystem::path& program, const std::wstring& arguments, HANDLE token)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    UniqueHandle readEnd, writeEnd;
+    if (!::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0))
+        throw std::runtime_error("CreatePipe failed");
+    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+    UniqueHandle process = createProcess(program, arguments, token, writeEnd.get());
+    writeEnd.reset();
+
+    ChildResult result;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        result.output.append(buffer, read);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    ::GetExitCodeProcess(process.get(), &result.exitCode);
+    return result;
+}
+
+UniqueHandle startProgram(const std::filesystem::path& program, const std::wstring& arguments)
+{
+    return createProcess(program, arguments, nullptr, nullptr);
+}
+
+UniqueHandle nonAdministratorToken()
+{
+    UniqueHandle processToken;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, processToken.put()))
+        throw std::runtime_error("OpenProcessToken failed");
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    System::Win32::UniqueSid administrators;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                    0, 0, administrators.put()))
+        throw std::runtime_error("AllocateAndInitializeSid failed");
+    SID_AND_ATTRIBUTES denyOnly{administrators.get(), 0};
+    UniqueHandle restricted;
+    if (!::CreateRestrictedToken(processToken.get(), DISABLE_MAX_PRIVILEGE, 1, &denyOnly, 0, nullptr, 0, nullptr,
+                                 restricted.put()))
+        throw std::runtime_error("CreateRestrictedToken failed");
+    return restricted;
+}
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::vector<std::string> readLogLines(const std::filesystem::path& path)
+{
+    std::string text = readFile(path);
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0)
+        text.erase(0, 3);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+} // namespace TestSupport

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "system/win32/unique_resource.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+// The folder of the running test program, where every program of the build lies.
+std::filesystem::path binDirectory();
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::wstring& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct ChildResult {
+    unsigned long exitCode = 0;
+    std::string output; // what the child wrote to standard output
+};
+
+// Starts a program with the given arguments, collects its standard output and
+// waits for it to end. With a token, the child runs under that token.
+ChildResult runProgram(const std::filesystem::path& program, const std::wstring& arguments,
+                       HANDLE token = nullptr);
+
+// Starts a program and returns at once with its process handle.
+System::Win32::UniqueHandle startProgram(const std::filesystem::path& program, const std::wstring& arguments);
+
+// A token like the caller's with the Administrators group for deny only:
+// a process started with it is not an administrator (every Wine process is).
+System::Win32::UniqueHandle nonAdministratorToken();
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// The lines of a UTF-8 log file without its byte-order mark, split at CR LF.
+std::vector<std::string> readLogLines(const std::filesystem::path& path);
+
+} // namespace TestSupport
