@@ -130,6 +130,8 @@ cmd_test() {
   cmd_build
   local results="$build/test-results"
   rm -rf "$results" "$build/x64/test-results" && mkdir -p "$results/native" "$results/x64"
+  # CTest leaves the failure list of an earlier run behind when all pass.
+  rm -f "$build"/{native,x64}/Testing/Temporary/LastTestsFailed.log
   local failed=0 passed=0
 
   if check_product_pe; then passed=$((passed + 1)); log "ombrix.exe (i686) is a 32-bit GUI PE"
