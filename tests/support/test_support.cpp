@@ -50,9 +50,9 @@ UniqueHandle createProcess(const std::filesystem::path& program, const std::wstr
     const BOOL inherit = output != nullptr;
     const BOOL started =
         token != nullptr
-            ? ::CreateProcessAsUserW(token, nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr,
+            ? ::CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr, nullptr, inherit, 0, nullptr,
                                      nullptr, &startup, &info)
-            : ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
+            : ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
                                &info);
     if (!started)
         throw std::runtime_error("cannot start " + program.string() + ": error " + std::to_string(::GetLastError()));

@@ -2,13 +2,13 @@
 
 #include "unique_resource.h"
 
-#include <system_error>
+#include "err/error.h"
 
 bool isAppRunningInAdminMode()
 {
     const auto fail = [] {
-        throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
-                                "Error occurred in isAppRunningInAdminMode()");
+        throw Err::Error("Error occurred in isAppRunningInAdminMode()", static_cast<int>(::GetLastError()),
+                         std::system_category());
     };
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     System::Win32::UniqueSid administrators;

@@ -1,26 +1,50 @@
 #include "known_paths_win.h"
 
-#include <windows.h>
+#include "err/system_error.h"
+#include "system/errors.h"
 
-#include <system_error>
+#include <windows.h>
 
 namespace System::Env::KnownPaths {
 
-std::wstring applicationPath()
+namespace {
+
+[[noreturn]] void fail(const char* message)
+{
+    throw Err::GenericError<Errors::Failed_traits>(Err::makeLastSystemError(), message);
+}
+
+} // namespace
+
+Path applicationPath()
 {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
-            throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
-                                    "Failed to get application path");
+            fail("Failed to get application path");
         // A result that fills the buffer exactly was cut off.
         if (length < buffer.size()) {
             buffer.resize(length);
-            return buffer;
+            return Path(std::move(buffer));
         }
         buffer.resize(buffer.size() + MAX_PATH);
     }
+}
+
+Path applicationDirectory()
+{
+    return applicationPath().parent();
+}
+
+Path tempFolder()
+{
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    const DWORD length = ::GetTempPathW(MAX_PATH, buffer.data());
+    if (length == 0)
+        fail("Failed to get temp folder");
+    buffer.resize(length);
+    return Path(std::move(buffer));
 }
 
 } // namespace System::Env::KnownPaths

@@ -1,22 +1,82 @@
 #include "support/test_support.h"
 #include "system/win32/admin_mode.h"
+#include "system/win32/environment.h"
 #include "system/win32/known_paths_win.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(KnownPaths, ApplicationPathIsTheRunningProgram)
+using namespace TestSupport;
+
+std::string probe(const std::wstring& question, const std::filesystem::path& program = binDirectory() / L"env_probe.exe")
 {
-    const std::filesystem::path path = System::Env::KnownPaths::applicationPath();
-    EXPECT_EQ(path.filename(), L"system_test.exe");
-    EXPECT_EQ(path.parent_path(), TestSupport::binDirectory());
+    const ChildResult result = runProgram(program, question);
+    EXPECT_EQ(result.exitCode, 0u) << "env_probe " << std::string(question.begin(), question.end());
+    return result.output;
 }
 
-// Every Wine process runs with the Administrators group enabled.
+TEST(KnownPaths, ApplicationPathIsTheRunningProgram)
+{
+    const std::filesystem::path path = System::Env::KnownPaths::applicationPath().str();
+    EXPECT_EQ(path.filename(), L"system_test.exe");
+    EXPECT_EQ(path.parent_path(), binDirectory());
+    EXPECT_EQ(System::Env::KnownPaths::applicationDirectory().str(), binDirectory().wstring());
+}
+
+TEST(KnownPaths, TempFolderIsAnAbsoluteFolderWithoutTrailingSeparator)
+{
+    const System::Path temp = System::Env::KnownPaths::tempFolder();
+    EXPECT_FALSE(temp.isRelative());
+    EXPECT_NE(temp.str().back(), L'\\');
+    EXPECT_TRUE(std::filesystem::is_directory(temp.str()));
+}
+
 TEST(AdminMode, WineProcessIsAnAdministrator)
 {
     EXPECT_TRUE(isAppRunningInAdminMode());
+}
+
+TEST(AdminMode, RestrictedTokenIsNot)
+{
+    const auto token = nonAdministratorToken();
+    ASSERT_TRUE(::ImpersonateLoggedOnUser(token.get()));
+    const bool admin = isAppRunningInAdminMode();
+    ::RevertToSelf();
+    EXPECT_FALSE(admin);
+}
+
+TEST(WineCheck, IsTrueUnderWine)
+{
+    EXPECT_TRUE(System::Env::isWine());
+    EXPECT_EQ(probe(L"wine"), "true");
+}
+
+class MacWrapperCheck : public testing::Test {
+protected:
+    void SetUp() override { ::RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Wine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(), nullptr); }
+    void TearDown() override { ::RegDeleteValueW(key_.get(), L"hlx_mac_wrapper"); }
+    void setDword(DWORD value)
+    {
+        ::RegSetValueExW(key_.get(), L"hlx_mac_wrapper", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                         sizeof(value));
+    }
+    System::Win32::UniqueRegKey key_;
+};
+
+TEST_F(MacWrapperCheck, FollowsTheRegistryValue)
+{
+    ::RegDeleteValueW(key_.get(), L"hlx_mac_wrapper");
+    EXPECT_FALSE(System::Env::isMacWrapper());
+    setDword(0);
+    EXPECT_FALSE(System::Env::isMacWrapper());
+    setDword(1);
+    EXPECT_TRUE(System::Env::isMacWrapper());
+    EXPECT_EQ(probe(L"mac-wrapper"), "true");
+    setDword(2);
+    EXPECT_FALSE(System::Env::isMacWrapper());
+    ::RegSetValueExW(key_.get(), L"hlx_mac_wrapper", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+    EXPECT_FALSE(System::Env::isMacWrapper());
 }
 
 } // namespace

@@ -1,0 +1,48 @@
+#include "utf.h"
+
+#include <utf8.h>
+
+namespace Err {
+
+namespace {
+constexpr char kInvalid[] = "(invalid string)";
+}
+
+std::string toUtf8(std::u16string_view text)
+{
+    try {
+        std::string result;
+        utf8::utf16to8(text.begin(), text.end(), std::back_inserter(result));
+        return result;
+    } catch (const utf8::exception&) {
+        return kInvalid;
+    }
+}
+
+std::u16string fromUtf8ToUtf16(std::string_view text)
+{
+    try {
+        std::u16string result;
+        utf8::utf8to16(text.begin(), text.end(), std::back_inserter(result));
+        return result;
+    } catch (const utf8::exception&) {
+        return u"(invalid string)";
+    }
+}
+
+#ifdef _WIN32
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
+
+std::string toUtf8(std::wstring_view text)
+{
+    return toUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+
+std::wstring fromUtf8(std::string_view text)
+{
+    const std::u16string wide = fromUtf8ToUtf16(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+#endif
+
+} // namespace Err
