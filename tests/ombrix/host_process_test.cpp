@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -88,22 +89,6 @@ TEST_F(HostProcess, AdminHostRegistrationFailureExitsWithSeven)
     EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue));
 }
 
-TEST_F(HostProcess, UnregisterWinsOverRegister)
-{
-    const ChildResult result = run(L"--regserver --unregserver " + logArgument());
-    EXPECT_EQ(result.exitCode, 3u);
-    EXPECT_THAT(logMessages(),
-                ElementsAre(kAdminModeTrue, "error: std exception - failed to unregister server via --regserver"));
-}
-
-TEST_F(HostProcess, FailedRegistrationExitsWithThree)
-{
-    const ChildResult result = run(L"--regserver " + logArgument());
-    EXPECT_EQ(result.exitCode, 3u);
-    EXPECT_THAT(logMessages(),
-                ElementsAre(kAdminModeTrue, "error: std exception - failed to register server via --regserver"));
-}
-
 struct NonAdministratorCase {
     const char* name;
     const wchar_t* arguments;
@@ -133,6 +118,191 @@ TEST_F(HostProcess, DisabledBlockListStillRunsTheSequence)
     const ChildResult result = run(L"--disable-black-list " + logArgument());
     EXPECT_EQ(result.exitCode, 3u);
     EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue));
+}
+
+} // namespace
+
+namespace {
+
+constexpr wchar_t kAppIdKey[] = L"SOFTWARE\\Classes\\AppID\\{50F0F57E-A2A7-40DB-9271-20C71046A9A7}";
+constexpr wchar_t kLauncherAppIdKey[] = L"SOFTWARE\\Classes\\AppID\\tvx.exe";
+const wchar_t* const kProxyStubIids[] = {
+    L"{74A0E1FA-77D7-4261-A140-E30135F5B253}", L"{41F2ED58-C7A8-43D8-8F5A-E15229560913}",
+    L"{6AD7B3A0-C3A6-4A1A-ACFE-8917F06AA7DC}", L"{C8452F94-4761-47C0-B8A5-004397B56BA9}",
+    L"{9844E5BC-2DB1-4408-9A55-B574353DCC4F}"};
+
+std::wstring readString(HKEY root, const std::wstring& key, const wchar_t* value)
+{
+    wchar_t data[1024] = {};
+    DWORD size = sizeof(data);
+    if (::RegGetValueW(root, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return L"(absent)";
+    return data;
+}
+
+bool keyExists(HKEY root, const std::wstring& key)
+{
+    System::Win32::UniqueRegKey handle;
+    return ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+}
+
+// The party that asks for a registration: it creates the started event, and
+// acknowledges once the host has signalled it.
+class RegistrationPeer {
+public:
+    RegistrationPeer()
+        : started_(::CreateEventW(nullptr, TRUE, FALSE, L"E7932CE2-CC1F-4B97-98CA-1C06EDDD3F71"))
+        , thread_([this] {
+            if (::WaitForSingleObject(started_.get(), 60000) != WAIT_OBJECT_0)
+                return;
+            signalled = true;
+            System::Win32::UniqueHandle ack(::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"CF65E0DF-C456-48D6-917D-C3061502981D"));
+            acknowledged = ack && ::SetEvent(ack.get());
+        })
+    {
+    }
+    ~RegistrationPeer()
+    {
+        if (!signalled)
+            ::SetEvent(started_.get());
+        thread_.join();
+    }
+
+    std::atomic<bool> signalled{false};
+    std::atomic<bool> acknowledged{false};
+
+private:
+    System::Win32::UniqueHandle started_;
+    std::thread thread_;
+};
+
+class Registration : public HostProcess {
+protected:
+    void SetUp() override { clean(); }
+    void TearDown() override { clean(); }
+
+    static void clean()
+    {
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppIdKey);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLauncherAppIdKey);
+        for (const wchar_t* iid : kProxyStubIids)
+            ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + iid).c_str());
+        System::Win32::UniqueRegKey wine;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Wine", 0, KEY_ALL_ACCESS, wine.put()) == ERROR_SUCCESS)
+            ::RegDeleteValueW(wine.get(), L"hlx_mac_wrapper");
+    }
+
+    static void setMacWrapper()
+    {
+        System::Win32::UniqueRegKey wine;
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Wine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, wine.put(), nullptr);
+        const DWORD one = 1;
+        ::RegSetValueExW(wine.get(), L"hlx_mac_wrapper", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    }
+
+    static bool anyProxyStubClass()
+    {
+        for (const wchar_t* iid : kProxyStubIids)
+            if (keyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + iid))
+                return true;
+        return false;
+    }
+};
+
+TEST_F(Registration, MachineWideWritesTheApplicationIdAndCompletesTheHandshake)
+{
+    RegistrationPeer peer;
+    const ChildResult result = run(L"--regserver " + logArgument());
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(peer.signalled);
+    EXPECT_TRUE(peer.acknowledged);
+    EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue, "plugin sys COM server was successfully registered, as admin: true",
+                                           "Registered plugin host process, exit"));
+    EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, kAppIdKey, L"RunAs"), L"Interactive User");
+    EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, kLauncherAppIdKey, L"AppID"), L"{50F0F57E-A2A7-40DB-9271-20C71046A9A7}");
+    EXPECT_FALSE(anyProxyStubClass());
+}
+
+TEST_F(Registration, PerUserWritesNothingAndCompletesTheHandshake)
+{
+    RegistrationPeer peer;
+    const auto token = nonAdministratorToken();
+    const ChildResult result = run(L"--regserver " + logArgument(), token.get());
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(peer.acknowledged);
+    EXPECT_THAT(logMessages(), ElementsAre("Process is in 'admin mode': false",
+                                           "plugin sys COM server was successfully registered, as admin: false",
+                                           "Registered plugin host process, exit"));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kAppIdKey));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kLauncherAppIdKey));
+    EXPECT_FALSE(anyProxyStubClass());
+}
+
+// Wine is the compatibility layer here: with the wrapper's value set, the
+// proxy/stub classes of the manifest are registered as well.
+TEST_F(Registration, MacWrapperRegistersTheProxyStubClasses)
+{
+    setMacWrapper();
+    {
+        RegistrationPeer peer;
+        EXPECT_EQ(run(L"--regserver " + logArgument()).exitCode, 0u);
+    }
+    const std::wstring proxyStub = (binDirectory() / L"ombrixPS.dll").wstring();
+    const std::pair<const wchar_t*, const wchar_t*> names[] = {
+        {kProxyStubIids[0], L"IUpdatePluginEvents"}, {kProxyStubIids[1], L"IUpdatePlugin"},
+        {kProxyStubIids[2], L"IAdminHostProcess"}, {kProxyStubIids[3], L"IPluginSystemEvents"},
+        {kProxyStubIids[4], L"IPluginSystem"}};
+    for (const auto& [iid, name] : names) {
+        const std::wstring key = std::wstring(L"CLSID\\") + iid;
+        EXPECT_EQ(readString(HKEY_CLASSES_ROOT, key, nullptr), name);
+        EXPECT_EQ(readString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr), proxyStub);
+        EXPECT_EQ(readString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    }
+
+    EXPECT_EQ(run(L"--unregserver " + logArgument()).exitCode, 0u);
+    EXPECT_FALSE(anyProxyStubClass());
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kAppIdKey));
+}
+
+TEST_F(Registration, WithoutAPeerTheRegistrationFails)
+{
+    const ChildResult result = run(L"--regserver " + logArgument());
+    EXPECT_EQ(result.exitCode, 3u);
+    EXPECT_THAT(logMessages(),
+                ElementsAre(kAdminModeTrue, "plugin sys COM server was successfully registered, as admin: true",
+                            "failed to open named event E7932CE2-CC1F-4B97-98CA-1C06EDDD3F71 to synchronize",
+                            "error: std exception - failed to register server via --regserver"));
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, kAppIdKey));
+}
+
+TEST_F(Registration, UnregisterWinsOverRegister)
+{
+    {
+        RegistrationPeer peer;
+        ASSERT_EQ(run(L"--regserver").exitCode, 0u);
+    }
+    const ChildResult result = run(L"--regserver --unregserver " + logArgument());
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue, "Unregistered plugin host process, exit"));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kAppIdKey));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kLauncherAppIdKey));
+}
+
+TEST_F(Registration, MachineWideUnregistrationNeedsTheApplicationIdAndKeepsTheRest)
+{
+    System::Win32::UniqueRegKey launcher;
+    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLauncherAppIdKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, launcher.put(), nullptr);
+    const ChildResult result = run(L"--unregserver " + logArgument());
+    EXPECT_EQ(result.exitCode, 3u);
+    EXPECT_THAT(logMessages(),
+                ElementsAre(kAdminModeTrue, "error: std exception - failed to unregister server via --regserver"));
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, kLauncherAppIdKey));
+}
+
+TEST_F(Registration, PerUserUnregistrationAlwaysSucceeds)
+{
+    const auto token = nonAdministratorToken();
+    EXPECT_EQ(run(L"--unregserver " + logArgument(), token.get()).exitCode, 0u);
 }
 
 } // namespace

@@ -21,8 +21,8 @@ TempDir::TempDir()
 {
     static unsigned counter = 0;
     path_ = std::filesystem::temp_directory_path() /
-            (L"ombrix-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++));
-    std::filesystem::remove_all(path_);
+            (L"ombrix-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) +
+             L"-" + std::to_wstring(counter++));
     std::filesystem::create_directories(path_);
 }
 

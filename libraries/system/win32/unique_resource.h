@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <utility>
 
@@ -76,6 +77,7 @@ inline void regCloseKey(HKEY k) noexcept { ::RegCloseKey(k); }
 inline void freeSid(PSID s) noexcept { ::FreeSid(s); }
 inline void localFree(HLOCAL m) noexcept { ::LocalFree(m); }
 inline void freeLibrary(HMODULE m) noexcept { ::FreeLibrary(m); }
+inline void freeString(BSTR s) noexcept { ::SysFreeString(s); }
 } // namespace Detail
 
 using UniqueHandle = UniqueResource<Detail::NullTraits<HANDLE, Detail::closeHandle>>;
@@ -85,5 +87,6 @@ using UniqueRegKey = UniqueResource<Detail::NullTraits<HKEY, Detail::regCloseKey
 using UniqueSid = UniqueResource<Detail::NullTraits<PSID, Detail::freeSid>>;
 using UniqueLocalMemory = UniqueResource<Detail::NullTraits<HLOCAL, Detail::localFree>>;
 using UniqueModule = UniqueResource<Detail::NullTraits<HMODULE, Detail::freeLibrary>>;
+using UniqueBstr = UniqueResource<Detail::NullTraits<BSTR, Detail::freeString>>;
 
 } // namespace System::Win32
