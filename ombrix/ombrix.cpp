@@ -47,42 +47,6 @@ int runAdminHost()
     runMessageLoop();
 }
 
-int dispatch(const CommandLineOptions& options, bool elevated)
-{
-    const bool perUser = !elevated;
-    switch (selectRunMode(options)) {
-    case RunMode::Unregistration:
-        if (!unregisterServer(perUser))
-            throw std::runtime_error("failed to unregister server via --regserver");
-        HOST_LOG(LogLevel::Info, L"Unregistered plugin host process, exit");
-        return ExitCode::Done;
-    case RunMode::Registration:
-        if (options.adminHost && !elevated) {
-            HOST_LOG(LogLevel::Error, L"cannot register AdminHost without administrator access token");
-            return ExitCode::NotAdministrator;
-        }
-        if (!registerServer(perUser))
-            throw std::runtime_error("failed to register server via --regserver");
-        if (options.adminHost)
-            return runAdminHost();
-        HOST_LOG(LogLevel::Info, L"Registered plugin host process, exit");
-        return ExitCode::Done;
-    case RunMode::AdminHost:
-        if (!elevated) {
-            HOST_LOG(LogLevel::Error, L"cannot register AdminHost without administrator access token");
-            return ExitCode::NotAdministrator;
-        }
-        return runAdminHost();
-    case RunMode::PluginHost:
-        if (!initializePlugin(*options.pluginId))
-            terminateNow(ExitCode::PluginBindingFailed);
-        runMessageLoop();
-    case RunMode::None:
-        break;
-    }
-    return ExitCode::Failed;
-}
-
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
@@ -141,8 +105,40 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         enableDebugPrivilege();
     }
 
+    // The run modes log under this function's name, as every start-up line does.
     try {
-        return dispatch(options, elevated);
+        const bool perUser = !elevated;
+        switch (selectRunMode(options)) {
+        case RunMode::Unregistration:
+            if (!unregisterServer(perUser))
+                throw std::runtime_error("failed to unregister server via --regserver");
+            HOST_LOG(LogLevel::Info, L"Unregistered plugin host process, exit");
+            return ExitCode::Done;
+        case RunMode::Registration:
+            if (options.adminHost && !elevated) {
+                HOST_LOG(LogLevel::Error, L"cannot register AdminHost without administrator access token");
+                return ExitCode::NotAdministrator;
+            }
+            if (!registerServer(perUser))
+                throw std::runtime_error("failed to register server via --regserver");
+            if (options.adminHost)
+                return runAdminHost();
+            HOST_LOG(LogLevel::Info, L"Registered plugin host process, exit");
+            return ExitCode::Done;
+        case RunMode::AdminHost:
+            if (!elevated) {
+                HOST_LOG(LogLevel::Error, L"cannot register AdminHost without administrator access token");
+                return ExitCode::NotAdministrator;
+            }
+            return runAdminHost();
+        case RunMode::PluginHost:
+            if (!initializePlugin(*options.pluginId))
+                terminateNow(ExitCode::PluginBindingFailed);
+            runMessageLoop();
+        case RunMode::None:
+            break;
+        }
+        return ExitCode::Failed;
     } catch (const std::exception& e) {
         HOST_LOG(LogLevel::Error, L"error: std exception - %s", System::Win32::toWide(e.what()).c_str());
     } catch (...) {

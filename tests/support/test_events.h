@@ -32,7 +32,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE onStatusInfo(ULONG pluginId, BSTR info) override
     {
-        return record(L"onStatusInfo " + std::to_wstring(pluginId) + L" " + (info ? info : L"(null)"));
+        return record(L"onStatusInfo " + std::to_wstring(pluginId) + L" " +
+                      (info ? std::wstring(info, ::SysStringLen(info)) : L"(null)"));
     }
     HRESULT STDMETHODCALLTYPE onFinish(ULONG pluginId, VARIANT_BOOL success) override
     {

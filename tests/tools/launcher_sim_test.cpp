@@ -1,0 +1,258 @@
+// The launcher simulator across real process boundaries: this program calls
+// the simulator's IPluginSystem, and the simulator calls an object of ours.
+#include "err/utf.h"
+#include "running_object.h"
+#include "support/test_events.h"
+#include "support/test_support.h"
+#include "system/win32/com_scope.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include <fstream>
+
+namespace {
+
+using namespace TestSupport;
+using Microsoft::WRL::ComPtr;
+using System::Win32::UniqueBstr;
+using System::Win32::UniqueHandle;
+using testing::Contains;
+using testing::ElementsAreArray;
+
+class MainApartment : public testing::Environment {
+public:
+    void SetUp() override { scope_ = std::make_unique<ComScope>(); }
+
+private:
+    std::unique_ptr<ComScope> scope_;
+};
+const auto* const mainApartment = testing::AddGlobalTestEnvironment(new MainApartment);
+
+// Serves calls into this apartment until `handle` is signalled (or 30 s pass).
+bool pumpUntil(HANDLE handle)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + 30000;
+    while (::GetTickCount64() < deadline) {
+        const DWORD result = ::MsgWaitForMultipleObjects(1, &handle, FALSE, 50, QS_ALLINPUT);
+        if (result == WAIT_OBJECT_0)
+            return true;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&message);
+    }
+    return false;
+}
+
+std::vector<std::string> transcriptLines(const std::filesystem::path& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+BSTR bstr(const wchar_t* text)
+{
+    return ::SysAllocString(text);
+}
+
+class LauncherSimTest : public testing::Test {
+protected:
+    std::filesystem::path sim() const { return binDirectory() / L"launcher-sim.exe"; }
+    std::wstring transcriptArgument() const { return L"--transcript=\"" + transcript_.wstring() + L"\""; }
+
+    TempDir dir_;
+    std::filesystem::path transcript_ = dir_ / L"transcript.txt";
+};
+
+// Starts the simulator serving its plug-in system until the test lets it go.
+class PublishedSimulator : public LauncherSimTest {
+protected:
+    void start(const std::wstring& options)
+    {
+        const std::wstring release = L"ombrix-test-release-" + std::to_wstring(::GetCurrentProcessId());
+        release_.reset(::CreateEventW(nullptr, TRUE, FALSE, release.c_str()));
+        process_ = startProgram(sim(), transcriptArgument() + L" " + options + L" --step=\"publish first\" --step=\"serve-until " +
+                                           release + L"\"");
+        const ULONGLONG deadline = ::GetTickCount64() + 30000;
+        while (!system_ && ::GetTickCount64() < deadline) {
+            ComPtr<IUnknown> object;
+            lastLookup_ = lookupRunningObject(bstr(kLauncherItemName), &object);
+            if (lastLookup_ == S_OK)
+                lastQuery_ = object.As(&system_);
+            else
+                ::Sleep(20);
+        }
+        ASSERT_TRUE(system_) << std::hex << lastLookup_ << " " << lastQuery_;
+    }
+
+    DWORD finish()
+    {
+        system_.Reset();
+        ::SetEvent(release_.get());
+        ::WaitForSingleObject(process_.get(), 30000);
+        DWORD code = 99;
+        ::GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+    ComPtr<IPluginSystem> system_;
+    HRESULT lastLookup_ = E_FAIL;
+    HRESULT lastQuery_ = E_FAIL;
+    UniqueHandle release_;
+    UniqueHandle process_;
+};
+
+TEST_F(PublishedSimulator, EveryPluginSystemOperationCrossesTheProcessBoundary)
+{
+    start(L"--plugin-path=\"C:\\Games\\Pl\u00fcgin\\update.dll\" --work-dir \"\" --language=de-DE --main-window=123456789012");
+    IPluginSystem& system = *system_.Get();
+
+    BSTR text = nullptr;
+    ASSERT_EQ(system.language(&text), S_OK);
+    EXPECT_EQ(UniqueBstr(text).get() ? std::wstring(L"de-DE") : L"", L"de-DE");
+    LONGLONG window = 0;
+    EXPECT_EQ(system.mainWindow(&window), S_OK);
+    EXPECT_EQ(window, 123456789012LL);
+    EXPECT_EQ(system.restartAgent(VARIANT_TRUE), S_OK);
+    {
+        const UniqueBstr line(bstr(L"log \u65e5\u672c"));
+        EXPECT_EQ(system.writeLog(line.get(), 2), S_OK);
+        EXPECT_EQ(system.writeLog(nullptr, -1), S_OK);
+    }
+    EXPECT_EQ(system.registerAdminHost(nullptr), S_OK);
+    EXPECT_EQ(system.ombrixClosed(7, 0xC0000005), S_OK);
+    EXPECT_EQ(system.registerPlugin(nullptr, 7), S_OK);
+    EXPECT_EQ(system.unregisterPlugin(nullptr), S_OK);
+    ASSERT_EQ(system.getPluginPath(7, &text), S_OK);
+    const UniqueBstr path(text);
+    EXPECT_EQ(std::wstring(path.get()), L"C:\\Games\\Pl\u00fcgin\\update.dll");
+    ASSERT_EQ(system.getGameWorkDir(7, &text), S_OK);
+    const UniqueBstr workDir(text);
+    EXPECT_EQ(::SysStringLen(workDir.get()), 0u);
+    EXPECT_EQ(system.setGameCanStart(7, VARIANT_FALSE), S_OK);
+    EXPECT_EQ(system.setCurrentPartIntegrity(7, VARIANT_TRUE), S_OK);
+    {
+        const UniqueBstr version(bstr(L""));
+        EXPECT_EQ(system.setCurrentPartVersion(7, version.get()), S_OK);
+    }
+    ASSERT_EQ(system.installationId(&text), S_OK);
+    const UniqueBstr id(text);
+    EXPECT_EQ(::SysStringLen(id.get()), 40u);
+
+    // Structures by value with arrays of structures holding strings.
+    const UniqueBstr caption(bstr(L"Update")), message(bstr(L"Install %1?")), yes(bstr(L"Yes")),
+        hint(bstr(L"")), argText(bstr(L"2 GB"));
+    ButtonAutomation buttons[] = {{1, yes.get(), hint.get()}, {2, nullptr, nullptr}, {3, yes.get(), nullptr}};
+    MessageArgAutomation args[] = {{42, argText.get()}};
+    DialogAutomation dialog{caption.get(), message.get(), 1, args, 3, buttons, 2, 1, 100, nullptr, 1, 0};
+    EXPECT_EQ(system.showDialogEx(7, 1, dialog), S_OK);
+    DialogAutomation empty{};
+    EXPECT_EQ(system.showDialogEx(7, 2, empty), S_OK);
+
+    const UniqueBstr de(bstr(L"de")), fr(bstr(L"fr")), one(bstr(L"x")), two(bstr(L"\u00e9"));
+    BSTR substitutes[] = {one.get(), two.get()};
+    LanguageSubstitutionAutomation substitutions[] = {{de.get(), 2, substitutes}, {fr.get(), 0, nullptr}};
+    EXPECT_EQ(system.setLanguageSubstitutions(7, nullptr, 2, substitutions), S_OK);
+    EXPECT_EQ(system.setLanguageSubstitutions(7, de.get(), 0, nullptr), S_OK);
+    LanguageDictionaryEntryAutomation entries[] = {{one.get(), nullptr, two.get()}};
+    LanguageDictionaryAutomation dictionaries[] = {{de.get(), 1, entries}};
+    EXPECT_EQ(system.setMultiLanguageDictionary(7, 1, dictionaries), S_OK);
+
+    EXPECT_EQ(finish(), 0u);
+    const std::vector<std::string> expected{
+        "step: publish first",
+        "published IPluginSystem as !53721D9E-79A3-4410-94CB-C0BAC1066C09 -> S_OK",
+        "step: serve-until ombrix-test-release-" + std::to_string(::GetCurrentProcessId()),
+        "IPluginSystem::language() -> S_OK \"de-DE\"",
+        "IPluginSystem::mainWindow() -> S_OK 123456789012",
+        "IPluginSystem::restartAgent(true) -> S_OK",
+        "IPluginSystem::writeLog(\"log \xE6\x97\xA5\xE6\x9C\xAC\", 2) -> S_OK",
+        "IPluginSystem::writeLog((null), -1) -> S_OK",
+        "IPluginSystem::registerAdminHost((null)) -> S_OK",
+        "IPluginSystem::ombrixClosed(7, 3221225477) -> S_OK",
+        "IPluginSystem::registerPlugin((null), 7) -> S_OK",
+        "IPluginSystem::unregisterPlugin((null)) -> S_OK",
+        "IPluginSystem::getPluginPath(7) -> S_OK \"C:\\Games\\Pl\xC3\xBCgin\\update.dll\"",
+        "IPluginSystem::getGameWorkDir(7) -> S_OK \"\"",
+        "IPluginSystem::setGameCanStart(7, false) -> S_OK",
+        "IPluginSystem::setCurrentPartIntegrity(7, true) -> S_OK",
+        "IPluginSystem::setCurrentPartVersion(7, \"\") -> S_OK",
+        "IPluginSystem::installationId() -> S_OK \"SIMULATEDINSTALLATIONID00000000000000000\"",
+        "IPluginSystem::showDialogEx(7, 1, {\"Update\", \"Install %1?\", args [42:\"2 GB\"], buttons [1:\"Yes\":\"\", "
+        "2:(null):(null), 3:\"Yes\":(null)], default 2, style 1, type 100, (null), flags 10}) -> S_OK",
+        "IPluginSystem::showDialogEx(7, 2, {(null), (null), args [], buttons [], default 0, style 0, type 0, (null), "
+        "flags 00}) -> S_OK",
+        "IPluginSystem::setLanguageSubstitutions(7, (null), 2, [\"de\":[\"x\", \"\xC3\xA9\"], \"fr\":[]]) -> S_OK",
+        "IPluginSystem::setLanguageSubstitutions(7, \"de\", 0, []) -> S_OK",
+        "IPluginSystem::setMultiLanguageDictionary(7, 1, [\"de\":[\"x\"/(null)/\"\xC3\xA9\"]]) -> S_OK",
+        "all steps done"};
+    EXPECT_THAT(transcriptLines(transcript_), ElementsAreArray(expected));
+}
+
+TEST_F(PublishedSimulator, ConfiguredFailureComesBackUnchanged)
+{
+    start(L"--fail=getPluginPath=0x80070005 --fail=setGameCanStart=0x8004FFFF --fail=language=0x80004005");
+    BSTR text = reinterpret_cast<BSTR>(1);
+    EXPECT_EQ(system_->getPluginPath(3, &text), static_cast<HRESULT>(0x80070005));
+    EXPECT_EQ(system_->setGameCanStart(3, VARIANT_TRUE), static_cast<HRESULT>(0x8004FFFF));
+    EXPECT_EQ(system_->language(&text), E_FAIL);
+    EXPECT_EQ(system_->installationId(&text), S_OK);
+    ::SysFreeString(text);
+    EXPECT_EQ(finish(), 0u);
+    EXPECT_THAT(transcriptLines(transcript_), Contains("IPluginSystem::getPluginPath(3) -> 0x80070005"));
+}
+
+// The other direction: the simulator calls an object that lives in this process.
+TEST_F(LauncherSimTest, SimulatorCallsEveryEventsOperationOnAnObjectOfOurs)
+{
+    TestEvents events;
+    const std::wstring item = L"ombrix-test-events-" + std::to_wstring(::GetCurrentProcessId());
+    ComPtr<IMoniker> moniker;
+    ComPtr<IRunningObjectTable> table;
+    DWORD cookie = 0;
+    ASSERT_EQ(::CreateItemMoniker(L"!", item.c_str(), &moniker), S_OK);
+    ASSERT_EQ(::GetRunningObjectTable(0, &table), S_OK);
+    ASSERT_EQ(table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, &events, moniker.Get(), &cookie), S_OK);
+    events.result = static_cast<HRESULT>(0x80040201);
+
+    const UniqueHandle sim = startProgram(this->sim(), transcriptArgument() + L" --step=\"call-events " + item + L"\"");
+    ASSERT_TRUE(pumpUntil(sim.get()));
+    table->Revoke(cookie);
+    DWORD code = 99;
+    ::GetExitCodeProcess(sim.get(), &code);
+    EXPECT_EQ(code, 0u);
+
+    EXPECT_THAT(events.transcript, ElementsAreArray(std::vector<std::wstring>{
+                                       L"onStart 1", L"onProgress 1 0", L"onProgress 1 50", L"onProgress 1 100",
+                                       L"onProgress 1 -1", L"onStatusInfo 1 (null)", L"onStatusInfo 1 ",
+                                       L"onStatusInfo 1 Downloading J\u00e4ger \u65e5\u672c",
+                                       std::wstring(L"onStatusInfo 1 a\0b", 18), L"onFinish 1 -1", L"onFinish 1 0"}));
+    EXPECT_THAT(transcriptLines(transcript_), Contains("called IUpdatePluginEvents::onStart(1) -> 0x80040201"));
+    pumpUntil(sim.get());
+    EXPECT_EQ(events.references, 0u);
+}
+
+TEST_F(LauncherSimTest, PlaysTheRegistrationHandshakeWithTheRealHost)
+{
+    const ChildResult result =
+        runProgram(sim(), transcriptArgument() + L" --step=\"registration --regserver\" --step=\"expect-exit 0\"");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_THAT(transcriptLines(transcript_),
+                ElementsAreArray(std::vector<std::string>{
+                    "step: registration --regserver", "started ombrix.exe --regserver",
+                    "registration started event signalled by the host", "registration acknowledged",
+                    "step: expect-exit 0", "host exited with 0", "all steps done"}));
+}
+
+TEST_F(LauncherSimTest, UnknownStepFails)
+{
+    EXPECT_EQ(runProgram(sim(), transcriptArgument() + L" --step=\"dance\"").exitCode, 1u);
+    EXPECT_EQ(runProgram(sim(), L"--no-such-option").exitCode, 2u);
+}
+
+} // namespace

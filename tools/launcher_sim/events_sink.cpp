@@ -1,0 +1,33 @@
+#include "events_sink.h"
+
+namespace LauncherSim {
+
+HRESULT EventsSink::record(const wchar_t* operation, const std::wstring& arguments)
+{
+    const HRESULT result = config_.resultOf(operation);
+    transcript_.line(L"IUpdatePluginEvents::" + std::wstring(operation) + L"(" + arguments + L") -> " +
+                     hresultText(result));
+    return result;
+}
+
+HRESULT EventsSink::onStart(ULONG pluginId)
+{
+    return record(L"onStart", std::to_wstring(pluginId));
+}
+
+HRESULT EventsSink::onProgress(ULONG pluginId, LONG value)
+{
+    return record(L"onProgress", std::to_wstring(pluginId) + L", " + std::to_wstring(value));
+}
+
+HRESULT EventsSink::onStatusInfo(ULONG pluginId, BSTR info)
+{
+    return record(L"onStatusInfo", std::to_wstring(pluginId) + L", " + quoted(info));
+}
+
+HRESULT EventsSink::onFinish(ULONG pluginId, VARIANT_BOOL success)
+{
+    return record(L"onFinish", std::to_wstring(pluginId) + L", " + boolText(success));
+}
+
+} // namespace LauncherSim

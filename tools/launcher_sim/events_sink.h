@@ -1,0 +1,27 @@
+#pragma once
+
+#include "ombrix_interfaces.h"
+#include "sim_config.h"
+#include "system/win32/com_object.h"
+#include "transcript.h"
+
+namespace LauncherSim {
+
+// The launcher's events sink that it hands to IUpdatePlugin::start.
+class EventsSink : public System::Win32::ComObject<IUpdatePluginEvents> {
+public:
+    EventsSink(const SimConfig& config, Transcript& transcript) : config_(config), transcript_(transcript) {}
+
+    HRESULT STDMETHODCALLTYPE onStart(ULONG pluginId) override;
+    HRESULT STDMETHODCALLTYPE onProgress(ULONG pluginId, LONG value) override;
+    HRESULT STDMETHODCALLTYPE onStatusInfo(ULONG pluginId, BSTR info) override;
+    HRESULT STDMETHODCALLTYPE onFinish(ULONG pluginId, VARIANT_BOOL success) override;
+
+private:
+    HRESULT record(const wchar_t* operation, const std::wstring& arguments);
+
+    const SimConfig& config_;
+    Transcript& transcript_;
+};
+
+} // namespace LauncherSim

@@ -1,0 +1,273 @@
+// launcher-sim: stands in for the launcher. A real COM server in the Running
+// Object Table (IPluginSystem, and an IUpdatePluginEvents sink), which starts
+// ombrix.exe, plays the other side of the registration handshake and writes a
+// transcript of every call it receives or makes. A session is a list of steps:
+//
+//   publish first|second       publish the plug-in system under an item name
+//   serve MS                   serve COM calls for MS milliseconds
+//   serve-until EVENT          serve COM calls until the named event is set
+//   run-host ARGS...           start ombrix.exe with ARGS
+//   expect-exit CODE           serve calls until the host ends; check its exit code
+//   registration ARGS...       start ombrix.exe with ARGS as the registration's peer:
+//                              create the started event, acknowledge when it is set
+//   call-events ITEM           call every IUpdatePluginEvents operation on the
+//                              object published under ITEM
+#include "err/utf.h"
+#include "events_sink.h"
+#include "plugin_system.h"
+#include "running_object.h"
+#include "server_registration.h"
+#include "system/win32/com_scope.h"
+#include "system/win32/known_paths_win.h"
+#include "system/win32/unique_resource.h"
+#include "wait_with_messages.h"
+
+#include <boost/program_options.hpp>
+
+#include <wrl/client.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+namespace po = boost::program_options;
+using Microsoft::WRL::ComPtr;
+using System::Win32::UniqueBstr;
+using System::Win32::UniqueHandle;
+
+namespace LauncherSim {
+namespace {
+
+constexpr DWORD kStepLimitMs = 60000;
+
+std::wstring join(const std::vector<std::wstring>& words, std::size_t from)
+{
+    std::wstring text;
+    for (std::size_t i = from; i < words.size(); ++i)
+        text += (i > from ? L" " : L"") + words[i];
+    return text;
+}
+
+class Session {
+public:
+    Session(SimConfig config, Transcript& transcript, std::wstring hostPath)
+        : config_(std::move(config)), transcript_(transcript), hostPath_(std::move(hostPath))
+    {
+    }
+    ~Session()
+    {
+        if (rotCookie_ != 0)
+            rot_->Revoke(rotCookie_);
+    }
+
+    // Runs one step; false when it did not do what it should.
+    bool run(const std::wstring& step)
+    {
+        const std::vector<std::wstring> words = po::split_winmain(step);
+        if (words.empty())
+            return true;
+        transcript_.line(L"step: " + step);
+        const std::wstring& verb = words[0];
+        const std::wstring rest = join(words, 1);
+        if (verb == L"publish" && words.size() == 2)
+            return publish(words[1]);
+        if (verb == L"serve" && words.size() == 2)
+            return serve(nullptr, static_cast<DWORD>(std::stoul(words[1])));
+        if (verb == L"serve-until" && words.size() == 2) {
+            const UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, words[1].c_str()));
+            return serve(event.get(), 120000);
+        }
+        if (verb == L"run-host")
+            return startHost(rest);
+        if (verb == L"expect-exit" && words.size() == 2)
+            return expectExit(std::stoul(words[1]));
+        if (verb == L"registration")
+            return registration(rest);
+        if (verb == L"call-events" && words.size() == 2)
+            return callEvents(words[1]);
+        transcript_.line(L"unknown step");
+        return false;
+    }
+
+private:
+    bool publish(const std::wstring& which)
+    {
+        const wchar_t* name = which == L"first" ? kLauncherItemName : which == L"second" ? kLauncherFallbackItemName : nullptr;
+        if (name == nullptr)
+            return false;
+        ComPtr<IPluginSystem> system;
+        system.Attach(PluginSystem::create<PluginSystem>(config_, transcript_));
+        ComPtr<IMoniker> moniker;
+        HRESULT hr = ::CreateItemMoniker(L"!", name, &moniker);
+        if (SUCCEEDED(hr))
+            hr = ::GetRunningObjectTable(0, &rot_);
+        if (SUCCEEDED(hr))
+            hr = rot_->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, system.Get(), moniker.Get(), &rotCookie_);
+        transcript_.line(L"published IPluginSystem as !" + std::wstring(name) + L" -> " + hresultText(hr));
+        return SUCCEEDED(hr);
+    }
+
+    bool serve(HANDLE until, DWORD milliseconds)
+    {
+        if (until == nullptr) {
+            const UniqueHandle never(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            return waitWithMessages(never.get(), milliseconds) == static_cast<int>(WAIT_TIMEOUT);
+        }
+        return waitWithMessages(until, milliseconds) == 0;
+    }
+
+    bool startHost(const std::wstring& arguments)
+    {
+        std::wstring commandLine = L"\"" + hostPath_ + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessW(hostPath_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &info)) {
+            transcript_.line(L"cannot start the host: error " + std::to_wstring(::GetLastError()));
+            return false;
+        }
+        ::CloseHandle(info.hThread);
+        host_.reset(info.hProcess);
+        transcript_.line(L"started ombrix.exe " + arguments);
+        return true;
+    }
+
+    bool expectExit(unsigned long expected)
+    {
+        if (!host_ || waitWithMessages(host_.get(), kStepLimitMs) != 0) {
+            transcript_.line(L"the host did not end");
+            return false;
+        }
+        DWORD code = 0;
+        ::GetExitCodeProcess(host_.get(), &code);
+        host_.reset();
+        transcript_.line(L"host exited with " + std::to_wstring(code));
+        return code == expected;
+    }
+
+    bool registration(const std::wstring& arguments)
+    {
+        const UniqueHandle started(::CreateEventW(nullptr, TRUE, FALSE, kRegistrationStartedEvent));
+        if (!started || !startHost(arguments))
+            return false;
+        const HANDLE either[] = {started.get(), host_.get()};
+        const DWORD which = ::WaitForMultipleObjects(2, either, FALSE, kStepLimitMs);
+        if (which != WAIT_OBJECT_0) {
+            transcript_.line(L"the host ended or timed out before it signalled the registration");
+            return false;
+        }
+        transcript_.line(L"registration started event signalled by the host");
+        const UniqueHandle acknowledged(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kRegistrationAcknowledgedEvent));
+        const bool set = acknowledged && ::SetEvent(acknowledged.get());
+        transcript_.line(set ? L"registration acknowledged" : L"cannot acknowledge the registration");
+        return set;
+    }
+
+    bool callEvents(const std::wstring& item)
+    {
+        ComPtr<IUnknown> object;
+        HRESULT hr = lookupRunningObject(::SysAllocString(item.c_str()), &object);
+        ComPtr<IUpdatePluginEvents> events;
+        if (SUCCEEDED(hr))
+            hr = object.As(&events);
+        if (FAILED(hr)) {
+            transcript_.line(L"no IUpdatePluginEvents under !" + item + L" -> " + hresultText(hr));
+            return false;
+        }
+        const auto made = [this](const std::wstring& call, HRESULT result) {
+            transcript_.line(L"called IUpdatePluginEvents::" + call + L" -> " + hresultText(result));
+        };
+        made(L"onStart(1)", events->onStart(1));
+        for (long value : {0L, 50L, 100L, -1L})
+            made(L"onProgress(1, " + std::to_wstring(value) + L")", events->onProgress(1, value));
+        made(L"onStatusInfo(1, (null))", events->onStatusInfo(1, nullptr));
+        for (const wchar_t* text : {L"", L"Downloading J\u00e4ger \u65e5\u672c"}) {
+            const UniqueBstr info(::SysAllocString(text));
+            made(L"onStatusInfo(1, " + quoted(info.get()) + L")", events->onStatusInfo(1, info.get()));
+        }
+        const UniqueBstr embedded(::SysAllocStringLen(L"a\0b", 3));
+        made(L"onStatusInfo(1, \"a\\0b\")", events->onStatusInfo(1, embedded.get()));
+        made(L"onFinish(1, true)", events->onFinish(1, VARIANT_TRUE));
+        made(L"onFinish(1, false)", events->onFinish(1, VARIANT_FALSE));
+        return true;
+    }
+
+    SimConfig config_;
+    Transcript& transcript_;
+    std::wstring hostPath_;
+    ComPtr<IRunningObjectTable> rot_;
+    DWORD rotCookie_ = 0;
+    UniqueHandle host_;
+};
+
+HRESULT parseHresult(const std::wstring& text)
+{
+    return static_cast<HRESULT>(std::stoul(text, nullptr, 0));
+}
+
+} // namespace
+} // namespace LauncherSim
+
+int wmain(int argc, wchar_t** argv)
+{
+    using namespace LauncherSim;
+    SimConfig config;
+    std::wstring transcriptPath, scenarioPath, hostPath;
+    std::vector<std::wstring> steps, failures;
+    po::options_description options("launcher-sim");
+    options.add_options()("transcript", po::wvalue(&transcriptPath), "append the transcript to this file")
+        ("echo", "also print the transcript")
+        ("host", po::wvalue(&hostPath), "ombrix.exe to start (default: beside launcher-sim.exe)")
+        ("language", po::wvalue<std::wstring>(), "answer of language")
+        ("plugin-path", po::wvalue<std::wstring>(), "answer of getPluginPath")
+        ("work-dir", po::wvalue<std::wstring>(), "answer of getGameWorkDir")
+        ("installation-id", po::wvalue<std::wstring>(), "answer of installationId")
+        ("main-window", po::value<long long>(&config.mainWindow), "answer of mainWindow")
+        ("fail", po::wvalue(&failures)->composing(), "OPERATION=HRESULT: answer OPERATION with this failure")
+        ("scenario", po::wvalue(&scenarioPath), "file of steps, one per line")
+        ("step", po::wvalue(&steps)->composing(), "one step (repeatable)");
+    try {
+        po::variables_map values;
+        po::store(po::wcommand_line_parser(argc, argv).options(options).run(), values);
+        po::notify(values);
+        if (values.count("language")) config.language = values["language"].as<std::wstring>();
+        if (values.count("plugin-path")) config.pluginPath = values["plugin-path"].as<std::wstring>();
+        if (values.count("work-dir")) config.workDir = values["work-dir"].as<std::wstring>();
+        if (values.count("installation-id")) config.installationId = values["installation-id"].as<std::wstring>();
+        for (const std::wstring& failure : failures) {
+            const auto equals = failure.find(L'=');
+            if (equals == std::wstring::npos)
+                throw std::invalid_argument("--fail needs OPERATION=HRESULT");
+            config.failures[failure.substr(0, equals)] = parseHresult(failure.substr(equals + 1));
+        }
+        if (!scenarioPath.empty()) {
+            std::ifstream file{std::filesystem::path(scenarioPath)};
+            if (!file)
+                throw std::invalid_argument("cannot read the scenario file");
+            std::vector<std::wstring> fromFile;
+            for (std::string line; std::getline(file, line);) {
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                if (!line.empty() && line[0] != '#')
+                    fromFile.push_back(Err::fromUtf8(line));
+            }
+            steps.insert(steps.begin(), fromFile.begin(), fromFile.end());
+        }
+        if (hostPath.empty())
+            hostPath = (System::Env::KnownPaths::applicationDirectory() / L"ombrix.exe").str();
+        const ComScope apartment;
+        Transcript transcript(transcriptPath, values.count("echo") > 0);
+        Session session(config, transcript, hostPath);
+        for (const std::wstring& step : steps)
+            if (!session.run(step)) {
+                transcript.line(L"step failed");
+                return 1;
+            }
+        transcript.line(L"all steps done");
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "launcher-sim: " << e.what() << "\n" << options;
+        return 2;
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ombrix_interfaces.h"
+#include "sim_config.h"
+#include "system/win32/com_object.h"
+#include "transcript.h"
+
+namespace LauncherSim {
+
+// The launcher's plug-in system as the host sees it: answers from the
+// configuration and writes every call into the transcript.
+class PluginSystem : public System::Win32::ComObject<IPluginSystem> {
+public:
+    PluginSystem(const SimConfig& config, Transcript& transcript) : config_(config), transcript_(transcript) {}
+
+    HRESULT STDMETHODCALLTYPE language(BSTR* val) override;
+    HRESULT STDMETHODCALLTYPE mainWindow(LONGLONG* val) override;
+    HRESULT STDMETHODCALLTYPE restartAgent(VARIANT_BOOL restart) override;
+    HRESULT STDMETHODCALLTYPE writeLog(BSTR text, LONG level) override;
+    HRESULT STDMETHODCALLTYPE registerAdminHost(IAdminHostProcess* adminHost) override;
+    HRESULT STDMETHODCALLTYPE ombrixClosed(ULONG pluginId, ULONG exitCode) override;
+    HRESULT STDMETHODCALLTYPE registerPlugin(IUpdatePlugin* plugin, ULONG pluginId) override;
+    HRESULT STDMETHODCALLTYPE unregisterPlugin(IUpdatePlugin* plugin) override;
+    HRESULT STDMETHODCALLTYPE reserved9() override;
+    HRESULT STDMETHODCALLTYPE getPluginPath(ULONG pluginId, BSTR* path) override;
+    HRESULT STDMETHODCALLTYPE reserved11() override;
+    HRESULT STDMETHODCALLTYPE getGameWorkDir(ULONG pluginId, BSTR* path) override;
+    HRESULT STDMETHODCALLTYPE setGameCanStart(ULONG pluginId, VARIANT_BOOL canStart) override;
+    HRESULT STDMETHODCALLTYPE setCurrentPartIntegrity(ULONG pluginId, VARIANT_BOOL intact) override;
+    HRESULT STDMETHODCALLTYPE setCurrentPartVersion(ULONG pluginId, BSTR version) override;
+    HRESULT STDMETHODCALLTYPE installationId(BSTR* val) override;
+    HRESULT STDMETHODCALLTYPE showDialogEx(ULONG pluginId, ULONG dialogId, DialogAutomation dialog) override;
+    HRESULT STDMETHODCALLTYPE setLanguageSubstitutions(ULONG pluginId, BSTR defaultLanguage, LONG count,
+                                                       LanguageSubstitutionAutomation* substitutions) override;
+    HRESULT STDMETHODCALLTYPE setMultiLanguageDictionary(ULONG pluginId, LONG count,
+                                                         LanguageDictionaryAutomation* dictionaries) override;
+
+private:
+    // Records "IPluginSystem::<call> -> <result>[ <answer>]" and returns the result.
+    HRESULT record(const wchar_t* operation, const std::wstring& arguments, HRESULT result,
+                   const std::wstring& answer = {});
+    HRESULT answerString(const wchar_t* operation, const std::wstring& arguments,
+                         const std::optional<std::wstring>& value, BSTR* out);
+
+    const SimConfig& config_;
+    Transcript& transcript_;
+};
+
+} // namespace LauncherSim

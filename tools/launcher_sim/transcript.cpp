@@ -1,0 +1,61 @@
+#include "transcript.h"
+
+#include "err/utf.h"
+
+#include <cwchar>
+
+namespace LauncherSim {
+
+Transcript::Transcript(const std::wstring& path, bool echo)
+    : echo_(echo)
+{
+    if (!path.empty())
+        file_ = ::_wfopen(path.c_str(), L"ab");
+}
+
+Transcript::~Transcript()
+{
+    if (file_ != nullptr)
+        std::fclose(file_);
+}
+
+void Transcript::line(const std::wstring& text)
+{
+    const std::string utf8 = Err::toUtf8(text) + "\n";
+    std::lock_guard lock(mutex_);
+    if (file_ != nullptr) {
+        std::fwrite(utf8.data(), 1, utf8.size(), file_);
+        std::fflush(file_);
+    }
+    if (echo_) {
+        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+std::wstring quoted(BSTR text)
+{
+    if (text == nullptr)
+        return L"(null)";
+    return L"\"" + std::wstring(text, ::SysStringLen(text)) + L"\"";
+}
+
+std::wstring hresultText(HRESULT hr)
+{
+    if (hr == S_OK)
+        return L"S_OK";
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+std::wstring boolText(VARIANT_BOOL value)
+{
+    if (value == VARIANT_TRUE)
+        return L"true";
+    if (value == VARIANT_FALSE)
+        return L"false";
+    return std::to_wstring(value);
+}
+
+} // namespace LauncherSim
