@@ -2,6 +2,7 @@
 // the simulator's IPluginSystem, and the simulator calls an object of ours.
 #include "err/utf.h"
 #include "running_object.h"
+#include "support/com_apartment.h"
 #include "support/test_events.h"
 #include "support/test_support.h"
 #include "system/win32/com_scope.h"
@@ -22,29 +23,7 @@ using System::Win32::UniqueHandle;
 using testing::Contains;
 using testing::ElementsAreArray;
 
-class MainApartment : public testing::Environment {
-public:
-    void SetUp() override { scope_ = std::make_unique<ComScope>(); }
-
-private:
-    std::unique_ptr<ComScope> scope_;
-};
 const auto* const mainApartment = testing::AddGlobalTestEnvironment(new MainApartment);
-
-// Serves calls into this apartment until `handle` is signalled (or 30 s pass).
-bool pumpUntil(HANDLE handle)
-{
-    const ULONGLONG deadline = ::GetTickCount64() + 30000;
-    while (::GetTickCount64() < deadline) {
-        const DWORD result = ::MsgWaitForMultipleObjects(1, &handle, FALSE, 50, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0)
-            return true;
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageW(&message);
-    }
-    return false;
-}
 
 std::vector<std::string> transcriptLines(const std::filesystem::path& path)
 {
@@ -221,7 +200,7 @@ TEST_F(LauncherSimTest, SimulatorCallsEveryEventsOperationOnAnObjectOfOurs)
     events.result = static_cast<HRESULT>(0x80040201);
 
     const UniqueHandle sim = startProgram(this->sim(), transcriptArgument() + L" --step=\"call-events " + item + L"\"");
-    ASSERT_TRUE(pumpUntil(sim.get()));
+    ASSERT_TRUE(pumpUntilSignalled(sim.get()));
     table->Revoke(cookie);
     DWORD code = 99;
     ::GetExitCodeProcess(sim.get(), &code);
@@ -233,7 +212,7 @@ TEST_F(LauncherSimTest, SimulatorCallsEveryEventsOperationOnAnObjectOfOurs)
                                        L"onStatusInfo 1 Downloading J\u00e4ger \u65e5\u672c",
                                        std::wstring(L"onStatusInfo 1 a\0b", 18), L"onFinish 1 -1", L"onFinish 1 0"}));
     EXPECT_THAT(transcriptLines(transcript_), Contains("called IUpdatePluginEvents::onStart(1) -> 0x80040201"));
-    pumpUntil(sim.get());
+    pumpUntilSignalled(sim.get());
     EXPECT_EQ(events.references, 0u);
 }
 

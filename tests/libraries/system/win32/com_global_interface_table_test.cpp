@@ -1,3 +1,4 @@
+#include "support/com_apartment.h"
 #include "support/test_events.h"
 #include "system/win32/com_global_interface_table.h"
 #include "system/win32/com_scope.h"
@@ -27,31 +28,8 @@ TEST(HresultMessage, CodesWithoutSystemText)
     EXPECT_EQ(System::Win32::hresultMessage(static_cast<HRESULT>(0xA0C0FFEE)), "Unknown error 0xA0C0FFEE");
 }
 
-// Serves calls into this apartment until `done` holds or ten seconds pass.
-template <typename Predicate>
-bool pumpUntil(Predicate done)
-{
-    const ULONGLONG deadline = ::GetTickCount64() + 10000;
-    while (!done() && ::GetTickCount64() < deadline) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageW(&message);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return done();
-}
-
-// The main thread stays in one apartment for the whole program, as the host's
-// does: under Wine, a thread that leaves COM completely and enters it again can
-// no longer serve calls through the Global Interface Table.
-class MainApartment : public testing::Environment {
-public:
-    void SetUp() override { scope_ = std::make_unique<ComScope>(); }
-
-private:
-    std::unique_ptr<ComScope> scope_;
-};
-const auto* const mainApartment = testing::AddGlobalTestEnvironment(new MainApartment);
+const auto* const mainApartment = testing::AddGlobalTestEnvironment(new TestSupport::MainApartment);
+using TestSupport::pumpUntil;
 
 using GlobalInterfaceHolderTest = testing::Test;
 
