@@ -1,0 +1,248 @@
+// The hook planner over hand-assembled prologues, and the planned code run in
+// the Unicorn CPU emulator: the patched target lands in the hook, the
+// trampoline behaves like the original function.
+#include "loader_guard/hook_planner.h"
+
+#include <unicorn/unicorn.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+using Hooking::Machine;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint64_t kStop = 0x00F00000;       // a return here ends the run
+constexpr std::uint64_t kStackTop = 0x00E00000;
+constexpr std::uint64_t kTarget = 0x10000000;
+constexpr std::uint64_t kHelper = 0x10000800;      // a function the target calls
+constexpr std::uint64_t kHook = 0x10002000;
+constexpr std::uint64_t kNearTrampoline = 0x10001000;
+constexpr std::uint64_t kFarTrampoline = 0x60000000; // 1.25 GB away: still within reach
+constexpr std::uint64_t kRegionSize = 0x10000;
+
+Bytes withPadding(Bytes code)
+{
+    code.resize(64, 0xCC);
+    return code;
+}
+
+class Emulator {
+public:
+    explicit Emulator(Machine machine) : machine_(machine)
+    {
+        uc_open(UC_ARCH_X86, machine == Machine::X64 ? UC_MODE_64 : UC_MODE_32, &uc_);
+        for (std::uint64_t base : {kStop & ~(kRegionSize - 1), kStackTop - kRegionSize, kTarget, kFarTrampoline})
+            uc_mem_map(uc_, base, kRegionSize, UC_PROT_ALL);
+        write(kStop, {0xF4});
+    }
+    ~Emulator() { uc_close(uc_); }
+
+    void mapExtra(std::uint64_t base) { uc_mem_map(uc_, base, kRegionSize, UC_PROT_ALL); }
+    // Patched code must not run from the emulator's translation cache.
+    void write(std::uint64_t address, const Bytes& bytes)
+    {
+        uc_mem_write(uc_, address, bytes.data(), bytes.size());
+        uc_ctl_remove_cache(uc_, address, address + bytes.size());
+    }
+
+    // Calls the code at `address` and returns eax/rax when it returns.
+    std::uint64_t call(std::uint64_t address)
+    {
+        const std::uint64_t stack = kStackTop - 0x100;
+        const std::uint64_t returnAddress = kStop;
+        uc_mem_write(uc_, stack, &returnAddress, machine_ == Machine::X64 ? 8 : 4);
+        const int sp = machine_ == Machine::X64 ? UC_X86_REG_RSP : UC_X86_REG_ESP;
+        uc_reg_write(uc_, sp, &stack);
+        std::uint64_t zero = 0;
+        uc_reg_write(uc_, machine_ == Machine::X64 ? UC_X86_REG_RAX : UC_X86_REG_EAX, &zero);
+        const uc_err error = uc_emu_start(uc_, address, kStop, 0, 10000);
+        EXPECT_EQ(error, UC_ERR_OK) << uc_strerror(error);
+        std::uint64_t result = 0;
+        uc_reg_read(uc_, machine_ == Machine::X64 ? UC_X86_REG_RAX : UC_X86_REG_EAX, &result);
+        return machine_ == Machine::X64 ? result : (result & 0xFFFFFFFFu);
+    }
+
+private:
+    Machine machine_;
+    uc_engine* uc_ = nullptr;
+};
+
+Bytes rel32(std::uint64_t from, std::uint64_t to)
+{
+    const auto value = static_cast<std::int32_t>(to - from);
+    Bytes bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+const Bytes kReturnsTwo = {0xB8, 0x02, 0x00, 0x00, 0x00, 0xC3};  // mov eax, 2; ret
+const Bytes kReturnsSeven = {0xB8, 0x07, 0x00, 0x00, 0x00, 0xC3};
+
+struct PrologueCase {
+    const char* name;
+    Machine machine;
+    Bytes code;               // placed at kTarget
+    std::uint64_t trampoline; // where the trampoline lies
+    std::uint32_t overwritten;
+    std::uint64_t original;   // what the function returns unhooked (and through the trampoline)
+};
+
+class PlannedHook : public testing::TestWithParam<PrologueCase> {};
+
+TEST_P(PlannedHook, TargetLandsInTheHookAndTheTrampolineKeepsTheOriginalBehaviour)
+{
+    const PrologueCase& c = GetParam();
+    Emulator cpu(c.machine);
+    cpu.write(kTarget, withPadding(c.code));
+    cpu.write(kHelper, kReturnsSeven);
+    cpu.write(kHook, kReturnsTwo);
+    ASSERT_EQ(cpu.call(kTarget), c.original) << "the unpatched function";
+
+    Hooking::Refusal refusal;
+    const auto plan = Hooking::planPatch(c.machine, withPadding(c.code), kTarget, c.trampoline, c.trampoline + 0x40,
+                                         kHook, &refusal);
+    ASSERT_TRUE(plan) << refusal.reason;
+    EXPECT_EQ(plan->overwrittenLength, c.overwritten);
+    EXPECT_LE(plan->trampoline.size(), Hooking::kCodeAreaSize);
+    ASSERT_EQ(plan->targetPatch.size(), Hooking::kPatchSize);
+    cpu.write(c.trampoline, plan->trampoline);
+    cpu.write(c.trampoline + 0x40, plan->jumpToHook);
+    cpu.write(kTarget, plan->targetPatch);
+
+    EXPECT_EQ(cpu.call(kTarget), 2u) << "the patched function enters the hook";
+    EXPECT_EQ(cpu.call(c.trampoline), c.original) << "the trampoline runs the original";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prologues, PlannedHook,
+    testing::Values(
+        // push ebp; mov ebp, esp; mov eax, 1; pop ebp; ret
+        PrologueCase{"X86FrameSetup", Machine::X86, {0x55, 0x8B, 0xEC, 0xB8, 0x01, 0, 0, 0, 0x5D, 0xC3}, kNearTrampoline, 8, 1},
+        // call helper; ret: the call is re-targeted from the trampoline
+        PrologueCase{"X86RelativeCall", Machine::X86, concat({{0xE8}, rel32(kTarget + 5, kHelper), {0xC3}}), kFarTrampoline, 5, 7},
+        // xor eax, eax; je +6 (taken); mov eax, 1; ret; mov eax, 9; ret
+        PrologueCase{"X86JeRetargeted", Machine::X86, {0x31, 0xC0, 0x74, 0x06, 0xB8, 0x01, 0, 0, 0, 0xC3, 0xB8, 0x09, 0, 0, 0, 0xC3}, kFarTrampoline, 9, 9},
+        // xor eax, eax; jne +6 (not taken)
+        PrologueCase{"X86JneRetargeted", Machine::X86, {0x31, 0xC0, 0x75, 0x06, 0xB8, 0x01, 0, 0, 0, 0xC3, 0xB8, 0x09, 0, 0, 0, 0xC3}, kFarTrampoline, 9, 1},
+        // sub rsp, 28h; mov eax, 1; add rsp, 28h; ret
+        PrologueCase{"X64StackFrame", Machine::X64, {0x48, 0x83, 0xEC, 0x28, 0xB8, 0x01, 0, 0, 0, 0x48, 0x83, 0xC4, 0x28, 0xC3}, kFarTrampoline, 9, 1},
+        // mov rax, [rip+8]; ret; data: the RIP-relative load is re-targeted
+        PrologueCase{"X64RipRelativeLoad", Machine::X64, {0x48, 0x8B, 0x05, 0x08, 0, 0, 0, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0x44, 0x33, 0x22, 0x11, 0, 0, 0, 0}, kFarTrampoline, 7, 0x11223344},
+        // sub rsp, 28h; call helper; add rsp, 28h; ret
+        PrologueCase{"X64RelativeCall", Machine::X64, concat({{0x48, 0x83, 0xEC, 0x28, 0xE8}, rel32(kTarget + 9, kHelper), {0x48, 0x83, 0xC4, 0x28, 0xC3}}), kFarTrampoline, 9, 7}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A hook more than 2 GB away from an x86-64 target is reached through the
+// jump-to-hook area next to the trampoline.
+TEST(PlannedHook, FarHookGoesThroughTheJumpToHookArea)
+{
+    constexpr std::uint64_t farHook = 0x300000000;
+    Emulator cpu(Machine::X64);
+    cpu.mapExtra(farHook);
+    const Bytes code = withPadding({0x48, 0x83, 0xEC, 0x28, 0xB8, 0x01, 0, 0, 0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
+    cpu.write(kTarget, code);
+    cpu.write(farHook, kReturnsTwo);
+    const auto plan = Hooking::planPatch(Machine::X64, code, kTarget, kNearTrampoline, kNearTrampoline + 0x40, farHook);
+    ASSERT_TRUE(plan);
+    EXPECT_FALSE(plan->jumpToHook.empty());
+    cpu.write(kNearTrampoline, plan->trampoline);
+    cpu.write(kNearTrampoline + 0x40, plan->jumpToHook);
+    cpu.write(kTarget, plan->targetPatch);
+    EXPECT_EQ(cpu.call(kTarget), 2u);
+    EXPECT_EQ(cpu.call(kNearTrampoline), 1u);
+}
+
+struct RefusalCase {
+    const char* name;
+    Machine machine;
+    Bytes code;
+};
+
+class RefusedPrologue : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusedPrologue, IsLeftAlone)
+{
+    Hooking::Refusal refusal;
+    EXPECT_FALSE(Hooking::planPatch(GetParam().machine, withPadding(GetParam().code), kTarget, kNearTrampoline,
+                                    kNearTrampoline + 0x40, kHook, &refusal));
+    EXPECT_FALSE(refusal.reason.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prologues, RefusedPrologue,
+    testing::Values(RefusalCase{"FewerThanFiveBytesBeforeRet", Machine::X86, {0x31, 0xC0, 0xC3}},
+                    RefusalCase{"ConditionalJumpAndCall", Machine::X86, concat({{0x74, 0x05, 0xE8}, rel32(kTarget + 7, kHelper)})},
+                    RefusalCase{"BranchBackIntoReplacedBytes", Machine::X86, {0x31, 0xC0, 0x74, 0xFC, 0xB8, 0x01, 0, 0, 0, 0xC3}},
+                    RefusalCase{"OtherConditionalBranchFirst", Machine::X86, {0x31, 0xC0, 0x0F, 0x84, 0, 0, 0, 0, 0xC3}},
+                    RefusalCase{"JumpWithinFiveBytes", Machine::X86, {0x31, 0xC0, 0xEB, 0x00, 0x90, 0xC3}},
+                    RefusalCase{"UnknownInstruction", Machine::X64, {0x06, 0x06, 0x06, 0x06, 0x06}},
+                    // A RIP-relative reference 3 GB away from a trampoline cannot be re-targeted.
+                    RefusalCase{"X64RipRelativeOutOfReach", Machine::X64, {0x48, 0x8B, 0x05, 0x00, 0x00, 0x00, 0x80, 0xC3}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Memory of a pretend process for the jump resolution.
+class Memory {
+public:
+    void put(std::uint64_t address, const Bytes& bytes)
+    {
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes_[address + i] = bytes[i];
+    }
+    Hooking::ReadMemory reader() const
+    {
+        return [this](std::uint64_t address, void* buffer, std::size_t size) {
+            auto* out = static_cast<std::uint8_t*>(buffer);
+            for (std::size_t i = 0; i < size; ++i) {
+                const auto found = bytes_.find(address + i);
+                out[i] = found == bytes_.end() ? 0xCC : found->second;
+            }
+            return true;
+        };
+    }
+
+private:
+    std::map<std::uint64_t, std::uint8_t> bytes_;
+};
+
+TEST(ResolveJumps, X86ImportThunkHotPatchAndRelativeJumps)
+{
+    Memory memory;
+    constexpr std::uint64_t thunk = 0x7B000000, slot = 0x7B100000, real = 0x7C000000, stub = 0x7C100000;
+    // kernel32's form: mov edi, edi; push ebp; mov ebp, esp; pop ebp; jmp [slot]
+    memory.put(thunk, {0x8B, 0xFF, 0x55, 0x8B, 0xEC, 0x5D, 0xFF, 0x25, 0x00, 0x00, 0x10, 0x7B});
+    memory.put(slot, {0x00, 0x00, 0x10, 0x7C});
+    memory.put(stub, concat({{0xE9}, rel32(stub + 5, stub + 0x20)}));
+    memory.put(stub + 0x20, {0xEB, 0x10});
+    memory.put(stub + 0x32 - 0x2, {});
+    EXPECT_EQ(Hooking::resolveJumps(Machine::X86, thunk, memory.reader()), stub + 0x32);
+    // The address looked past to is not the target when nothing jumps.
+    memory.put(real, {0x8B, 0xFF, 0x55, 0x8B, 0xEC, 0x83, 0xEC, 0x10});
+    EXPECT_EQ(Hooking::resolveJumps(Machine::X86, real, memory.reader()), real);
+}
+
+TEST(ResolveJumps, X64HotPatchNoOpAndRipRelativeSlot)
+{
+    Memory memory;
+    constexpr std::uint64_t thunk = 0x6FFFF0000000, real = 0x6FFFF1000000;
+    // lea rsp, [rsp+0]; jmp [rip+0x100]
+    memory.put(thunk, {0x48, 0x8D, 0xA4, 0x24, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x25, 0x00, 0x01, 0x00, 0x00});
+    Bytes address(8);
+    std::memcpy(address.data(), &real, 8);
+    memory.put(thunk + 14 + 0x100, address);
+    memory.put(real, {0x48, 0x8D, 0xA4, 0x24, 0x00, 0x00, 0x00, 0x00, 0x48, 0x83, 0xEC, 0x28});
+    EXPECT_EQ(Hooking::resolveJumps(Machine::X64, thunk, memory.reader()), real);
+}
+
+} // namespace
