@@ -10,7 +10,7 @@ stamps="$build/.stamps"
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64
           cmake ninja-build libboost-dev libcereal-dev libutfcpp-dev libmsgsl-dev googletest
-          xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev dpkg-dev)
+          xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev libzycore-dev dpkg-dev)
 
 log() { printf '== %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -49,7 +49,7 @@ EOF
 # through a folder of symlinks.
 setup_header_deps() {
   mkdir -p "$deps/include"
-  for h in boost cereal gsl utf8cpp utf8 utf8.h; do
+  for h in boost cereal gsl utf8cpp utf8 utf8.h Zycore; do
     ln -sfn "/usr/include/$h" "$deps/include/$h"
   done
 }
@@ -64,17 +64,29 @@ setup_boost_sources() {
   mkdir -p "$stamps" && touch "$stamps/boost-src"
 }
 
+# The Zydis decoder for the Windows builds (natively, Debian's libzydis-dev serves).
+setup_zydis_sources() {
+  [ -f "$stamps/zydis-src" ] && return
+  log "fetching the Zydis sources"
+  rm -rf "$deps/src/zydis" "$deps/src/zydis-download" && mkdir -p "$deps/src/zydis-download" "$deps/src/zydis"
+  (cd "$deps/src/zydis-download" && apt-get source --download-only zydis >/dev/null 2>&1 &&
+    tar -xzf zydis_*.orig.tar.gz -C "$deps/src/zydis" --strip-components=1)
+  rm -rf "$deps/src/zydis-download"
+  touch "$stamps/zydis-src"
+}
+
 setup_third_party() {
   local arch=$1
-  [ -f "$stamps/third-party-$arch" ] && return
+  [ -f "$stamps/third-party-v2-$arch" ] && return
   log "building Boost libraries and GoogleTest for $arch"
   cmake -S "$root/third_party" -B "$deps/build-$arch" -G Ninja -Wno-dev \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps/$arch" \
-    -DBOOST_SOURCE_DIR="$deps/src/boost" -DHEADER_DEPS_DIR="$deps/include" >/dev/null
+    -DBOOST_SOURCE_DIR="$deps/src/boost" -DZYDIS_SOURCE_DIR="$deps/src/zydis" \
+    -DHEADER_DEPS_DIR="$deps/include" >/dev/null
   cmake --build "$deps/build-$arch" >/dev/null
   cmake --install "$deps/build-$arch" >/dev/null
-  touch "$stamps/third-party-$arch"
+  touch "$stamps/third-party-v2-$arch"
 }
 
 setup_wine_prefix() {
@@ -93,6 +105,7 @@ cmd_setup() {
   mkdir -p "$stamps"
   setup_header_deps
   setup_boost_sources
+  setup_zydis_sources
   setup_third_party i686
   setup_third_party x86_64
   setup_wine_prefix

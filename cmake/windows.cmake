@@ -15,6 +15,11 @@ add_library(boost_filesystem STATIC IMPORTED)
 set_target_properties(boost_filesystem PROPERTIES IMPORTED_LOCATION "${DEPS_PREFIX}/lib/libboost_filesystem.a"
                       INTERFACE_LINK_LIBRARIES bcrypt)
 
+add_library(zydis STATIC IMPORTED)
+set_target_properties(zydis PROPERTIES IMPORTED_LOCATION "${DEPS_PREFIX}/lib/libzydis.a"
+                      INTERFACE_INCLUDE_DIRECTORIES "${DEPS_PREFIX}/../src/zydis/include"
+                      INTERFACE_COMPILE_DEFINITIONS "ZYDIS_STATIC_BUILD;ZYCORE_STATIC_BUILD")
+
 find_package(GTest CONFIG REQUIRED PATHS "${DEPS_PREFIX}" NO_DEFAULT_PATH)
 
 # Tests run only where an emulator for the target exists: wine64 for x86-64.

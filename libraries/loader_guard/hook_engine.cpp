@@ -1,0 +1,122 @@
+#include "hook_engine.h"
+
+#include "thread_freezer.h"
+#include "trampoline_memory.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+using namespace Hooking;
+
+constexpr Machine kMachine = sizeof(void*) == 8 ? Machine::X64 : Machine::X86;
+constexpr std::size_t kCodeWindow = 64; // bytes read at a target for planning
+
+bool readOwnMemory(std::uint64_t address, void* buffer, std::size_t size)
+{
+    SIZE_T read = 0;
+    return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(address), buffer, size, &read) &&
+           read == size;
+}
+
+struct PreparedHook {
+    HookDescriptor* descriptor;
+    std::uintptr_t target;
+    std::uintptr_t hook;
+    TrampolineRecord* record;
+    PatchPlan plan;
+};
+
+// Plans one descriptor; false leaves it unhooked.
+bool prepare(HookDescriptor& descriptor, const std::vector<PreparedHook>& earlier, PreparedHook& prepared)
+{
+    if (descriptor.systemFunction == nullptr || *descriptor.systemFunction == nullptr ||
+        descriptor.hookFunction == nullptr)
+        return false;
+    const auto target = static_cast<std::uintptr_t>(
+        resolveJumps(kMachine, reinterpret_cast<std::uintptr_t>(*descriptor.systemFunction), readOwnMemory));
+    const auto hook = static_cast<std::uintptr_t>(
+        resolveJumps(kMachine, reinterpret_cast<std::uintptr_t>(descriptor.hookFunction), readOwnMemory));
+    for (const PreparedHook& other : earlier)
+        if (other.target == target)
+            return false;
+    std::vector<std::uint8_t> code(kCodeWindow);
+    if (!readOwnMemory(target, code.data(), code.size()))
+        return false;
+    TrampolineRecord* record = takeTrampolineNear(target);
+    if (record == nullptr)
+        return false;
+    auto plan = planPatch(kMachine, code, target, reinterpret_cast<std::uintptr_t>(record->code),
+                          reinterpret_cast<std::uintptr_t>(record->jumpToHook), hook);
+    if (!plan) {
+        returnTrampoline(record);
+        return false;
+    }
+    prepared = PreparedHook{&descriptor, target, hook, record, std::move(*plan)};
+    return true;
+}
+
+// Writes trampoline and target. The other threads are held outside these bytes.
+bool place(PreparedHook& prepared)
+{
+    auto* target = reinterpret_cast<std::uint8_t*>(prepared.target);
+    const std::size_t length = prepared.plan.overwrittenLength;
+    DWORD previous = 0;
+    if (!::VirtualProtect(target, length, PAGE_EXECUTE_READWRITE, &previous))
+        return false;
+    TrampolineRecord& record = *prepared.record;
+    std::memcpy(record.untouched, target, length);
+    std::memcpy(record.code, prepared.plan.trampoline.data(), prepared.plan.trampoline.size());
+    std::memcpy(record.jumpToHook, prepared.plan.jumpToHook.data(), prepared.plan.jumpToHook.size());
+    record.systemFunction = target;
+    record.overwrittenLength = static_cast<std::uint32_t>(length);
+    record.hookFunction = reinterpret_cast<void*>(prepared.hook);
+    *prepared.descriptor->systemFunction = record.code;
+    std::memcpy(target, prepared.plan.targetPatch.data(), prepared.plan.targetPatch.size());
+    ::FlushInstructionCache(::GetCurrentProcess(), &record, sizeof(record));
+    ::FlushInstructionCache(::GetCurrentProcess(), target, length);
+    DWORD ignored = 0;
+    ::VirtualProtect(target, length, previous, &ignored);
+    return true;
+}
+
+} // namespace
+
+int setHooks(HookDescriptor* descriptors, int count)
+{
+    if (descriptors == nullptr || count <= 0)
+        return 0;
+    for (int i = 0; i < count; ++i)
+        descriptors[i].hooked = 0;
+
+    static std::mutex engine;
+    const std::lock_guard lock(engine);
+
+    std::vector<PreparedHook> prepared;
+    for (int i = 0; i < count; ++i) {
+        PreparedHook hook{};
+        if (prepare(descriptors[i], prepared, hook))
+            prepared.push_back(std::move(hook));
+    }
+    if (prepared.empty())
+        return 0;
+
+    std::vector<ThreadFreezer::Range> ranges;
+    for (const PreparedHook& hook : prepared)
+        ranges.emplace_back(hook.target, hook.target + hook.plan.overwrittenLength);
+    const ThreadFreezer freezer(ranges);
+    int placed = 0;
+    for (PreparedHook& hook : prepared) {
+        if (freezer.holding() && place(hook)) {
+            hook.descriptor->hooked = 1;
+            keepTrampoline(hook.record);
+            ++placed;
+        } else {
+            returnTrampoline(hook.record);
+        }
+    }
+    return placed;
+}

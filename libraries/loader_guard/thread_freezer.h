@@ -1,0 +1,32 @@
+#pragma once
+
+#include "system/win32/unique_resource.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace Hooking {
+
+// Holds every other thread of the process while code is patched, and lets them
+// go when it ends. A thread whose instruction pointer stays inside one of the
+// ranges about to be rewritten is let go again (after three tries of 100 ms)
+// rather than held there.
+class ThreadFreezer {
+public:
+    using Range = std::pair<std::uintptr_t, std::uintptr_t>; // [begin, end)
+
+    explicit ThreadFreezer(const std::vector<Range>& patched);
+    ~ThreadFreezer();
+    ThreadFreezer(const ThreadFreezer&) = delete;
+    ThreadFreezer& operator=(const ThreadFreezer&) = delete;
+
+    // False when the process's threads could not be listed: nothing may be patched.
+    bool holding() const noexcept { return listed_; }
+
+private:
+    bool listed_ = false;
+    std::vector<System::Win32::UniqueHandle> suspended_;
+};
+
+} // namespace Hooking

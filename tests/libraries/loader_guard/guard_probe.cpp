@@ -1,0 +1,147 @@
+// Helper process of the loader guard tests: hooks stay for the life of a
+// process, so every case runs in a process of its own.
+//   guard_probe CASE FOLDER   (FOLDER holds test_library.dll copies)
+// Prints one line per failed check and exits with the number of failures.
+#include "loader_guard/loader_guard.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::printf("FAILED: %s (last error %lu)\n", what, ::GetLastError());
+        ++failures;
+    }
+}
+
+std::string narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring folder;
+
+void install()
+{
+    const int result = installLoaderGuard([](const char* message, int code) {
+        std::printf("FAILED: install reported \"%s\" (%d)\n", message, code);
+        ++failures;
+    });
+    check(result == 0, "first install returns 0");
+}
+
+// Through the real kernel32 entry points, which the guard has hooked.
+void expectRefusedEverywhere(const std::wstring& path, const char* what)
+{
+    ::SetLastError(0);
+    check(::LoadLibraryW(path.c_str()) == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED, what);
+    ::SetLastError(0);
+    check(::LoadLibraryA(narrow(path).c_str()) == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED, what);
+    ::SetLastError(0);
+    check(::LoadLibraryExW(path.c_str(), nullptr, 0) == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED, what);
+    ::SetLastError(0);
+    check(::LoadLibraryExA(narrow(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE) == nullptr &&
+              ::GetLastError() == ERROR_ACCESS_DENIED,
+          what);
+}
+
+void expectLoadedEverywhere(const std::wstring& path, const char* what)
+{
+    HMODULE modules[] = {::LoadLibraryW(path.c_str()), ::LoadLibraryA(narrow(path).c_str()),
+                         ::LoadLibraryExW(path.c_str(), nullptr, 0),
+                         ::LoadLibraryExA(narrow(path).c_str(), nullptr, 0)};
+    for (HMODULE module : modules) {
+        check(module != nullptr, what);
+        if (module)
+            ::FreeLibrary(module);
+    }
+}
+
+int blockedNames()
+{
+    install();
+    expectRefusedEverywhere(folder + L"\\RTSSHooks.dll", "RTSSHooks.dll in a folder is refused");
+    expectRefusedEverywhere(folder + L"\\rtsshooks.dll", "rtsshooks.dll is refused");
+    expectRefusedEverywhere(folder + L"\\ltc_game32-1.0.dll", "ltc_game32-1.0.dll is refused");
+    expectRefusedEverywhere(L"\\fraps.dll", "\\fraps.dll is refused");
+    expectLoadedEverywhere(folder + L"\\RTSSHooks", "RTSSHooks without extension loads");
+    expectLoadedEverywhere(folder + L"\\RTSSHooks.dll.bak", "RTSSHooks.dll.bak loads");
+    expectLoadedEverywhere(folder + L"\\ltc_game32.dll", "ltc_game32.dll loads");
+    check(installLoaderGuard({}) == 2, "second install returns 2");
+    return failures;
+}
+
+int systemModules()
+{
+    install();
+    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    check(::LoadLibraryW(L"D:\\other\\KERNEL32.DLL") == kernel32, "KERNEL32.DLL from elsewhere is the loaded one");
+    check(::LoadLibraryA("D:\\other\\KERNEL32.DLL") == kernel32, "KERNEL32.DLL through the 8-bit entry point");
+    // Answered by the guard without a load: freeing it as often as it was
+    // "loaded" must leave kernel32 in place.
+    for (int i = 0; i < 3; ++i)
+        ::FreeLibrary(::LoadLibraryExW(L"D:\\other\\KERNEL32.DLL", nullptr, 0));
+    check(::GetModuleHandleW(L"kernel32.dll") == kernel32, "kernel32 still loaded");
+    ::SetLastError(0);
+    const HMODULE none = ::LoadLibraryW(nullptr);
+    check(none == nullptr, "a null name reaches the system");
+    const std::wstring overlong = L"ltc_game32-" + std::wstring(245, L'x') + L".dll";
+    ::SetLastError(0);
+    check(::LoadLibraryW(overlong.c_str()) == nullptr && ::GetLastError() != ERROR_ACCESS_DENIED,
+          "a 260-character name reaches the system");
+    return failures;
+}
+
+// A thread keeps calling a hooked function while the hooks are placed.
+int spinningThread()
+{
+    std::atomic<bool> stop{false};
+    std::atomic<long> calls{0}, wrong{0};
+    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    std::thread spinner([&] {
+        while (!stop) {
+            if (::LoadLibraryExW(L"kernel32.dll", nullptr, 0) != kernel32)
+                ++wrong;
+            ++calls;
+        }
+    });
+    while (calls < 100)
+        ::Sleep(1);
+    install();
+    const long atInstall = calls;
+    ::Sleep(200);
+    stop = true;
+    spinner.join();
+    check(calls > atInstall, "the spinning thread ran on after the hooks were placed");
+    check(wrong == 0, "every call of the spinning thread was answered correctly");
+    expectRefusedEverywhere(L"fraps.dll", "hooks are in place after the spinning thread");
+    return failures;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3)
+        return 100;
+    const std::wstring which = argv[1];
+    folder = argv[2];
+    int result = 100;
+    if (which == L"blocked-names")
+        result = blockedNames();
+    else if (which == L"system-modules")
+        result = systemModules();
+    else if (which == L"spinning-thread")
+        result = spinningThread();
+    std::fflush(stdout);
+    return result;
+}
