@@ -75,6 +75,19 @@ setup_zydis_sources() {
   touch "$stamps/zydis-src"
 }
 
+# The 32-bit Wine system DLLs, as test data for the hook planner: unpacked, not installed.
+setup_wine_i386_images() {
+  [ -f "$stamps/wine-i386-images" ] && return
+  log "fetching the 32-bit Wine system DLLs"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+    as_root apt-get update -qq
+  fi
+  rm -rf "$deps/wine-i386" && mkdir -p "$deps/wine-i386"
+  (cd "$deps/wine-i386" && apt-get download libwine:i386 >/dev/null 2>&1 && dpkg -x libwine_*_i386.deb . && rm -f libwine_*_i386.deb)
+  touch "$stamps/wine-i386-images"
+}
+
 setup_third_party() {
   local arch=$1
   [ -f "$stamps/third-party-v2-$arch" ] && return
@@ -106,6 +119,7 @@ cmd_setup() {
   setup_header_deps
   setup_boost_sources
   setup_zydis_sources
+  setup_wine_i386_images
   setup_third_party i686
   setup_third_party x86_64
   setup_wine_prefix
