@@ -9,9 +9,7 @@
 namespace TestSupport {
 
 // Keeps the test program's main thread in one single-threaded apartment for
-// its whole run, as the host's main thread is: under Wine, a thread that leaves
-// COM completely and enters it again can no longer serve calls through the
-// Global Interface Table.
+// its whole run, as the host's main thread is.
 class MainApartment : public testing::Environment {
 public:
     void SetUp() override { scope_ = std::make_unique<ComScope>(); }
@@ -21,6 +19,8 @@ private:
 };
 
 // Serves calls into this apartment until `done` holds or ten seconds pass.
+// Threads that called in must be waited for this way, not with a bare join:
+// leaving their apartment releases their proxies, which calls into this one.
 template <typename Predicate>
 bool pumpUntil(Predicate done)
 {
