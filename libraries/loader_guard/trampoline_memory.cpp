@@ -29,26 +29,36 @@ void unlink(TrampolineRecord*& list, TrampolineRecord* record)
     record->previous = record->next = nullptr;
 }
 
-// Relative jumps reach 2 GB: records lie between this bound and the target.
+// Relative jumps reach 2 GB. Records lie below the target, down to this
+// bound, or, when there is no room below (a target low in the address space),
+// above it up to the same distance.
+constexpr std::uintptr_t kReach = 0x7FFF0000;
+
 std::uintptr_t lowerBound(std::uintptr_t target)
 {
-    constexpr std::uintptr_t kReach = 0x7FFF0000;
     return target < 0x80000000u ? 1 : target - kReach;
+}
+
+std::uintptr_t upperBound(std::uintptr_t target)
+{
+    const std::uintptr_t highest = static_cast<std::uintptr_t>(-1) - kReach;
+    return target > highest ? static_cast<std::uintptr_t>(-1) : target + kReach;
 }
 
 bool inRange(const TrampolineRecord* record, std::uintptr_t target)
 {
     const auto address = reinterpret_cast<std::uintptr_t>(record);
-    return address >= lowerBound(target) && address < target;
+    const auto end = address + sizeof(TrampolineRecord);
+    return (address >= lowerBound(target) && end <= target) || (address > target && end <= upperBound(target));
 }
 
-bool allocateBlockNear(std::uintptr_t target)
+bool allocateBlockBetween(std::uintptr_t from, std::uintptr_t to)
 {
     SYSTEM_INFO system;
     ::GetSystemInfo(&system);
     const std::uintptr_t granularity = system.dwAllocationGranularity;
-    std::uintptr_t address = (lowerBound(target) + granularity - 1) / granularity * granularity;
-    while (address < target) {
+    std::uintptr_t address = (from + granularity - 1) / granularity * granularity;
+    while (address < to && to - address >= granularity) {
         MEMORY_BASIC_INFORMATION region;
         if (::VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof(region)) == 0)
             return false;
@@ -63,9 +73,16 @@ bool allocateBlockNear(std::uintptr_t target)
             }
         }
         const std::uintptr_t next = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+        if (next <= address)
+            return false;
         address = (next + granularity - 1) / granularity * granularity;
     }
     return false;
+}
+
+bool allocateBlockNear(std::uintptr_t target)
+{
+    return allocateBlockBetween(lowerBound(target), target) || allocateBlockBetween(target + 1, upperBound(target));
 }
 
 TrampolineRecord* freeRecordNear(std::uintptr_t target)

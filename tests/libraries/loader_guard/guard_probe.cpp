@@ -2,12 +2,15 @@
 // process, so every case runs in a process of its own.
 //   guard_probe CASE FOLDER   (FOLDER holds test_library.dll copies)
 // Prints one line per failed check and exits with the number of failures.
+#include "loader_guard/hook_engine.h"
 #include "loader_guard/loader_guard.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -127,6 +130,48 @@ int spinningThread()
     return failures;
 }
 
+// Functions of our own, made in executable memory so their bytes are known.
+void* makeFunction(const std::vector<unsigned char>& code)
+{
+    void* memory = ::VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    std::memcpy(memory, code.data(), code.size());
+    return memory;
+}
+
+using IntFunction = int (*)();
+
+template <typename F>
+F as(void* code)
+{
+    return reinterpret_cast<F>(code);
+}
+
+int engine()
+{
+    // mov eax, 1; ret (padded), and a hook: mov eax, 2; ret
+    const std::vector<unsigned char> returnsOne = {0xB8, 0x01, 0, 0, 0, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
+    void* target = makeFunction(returnsOne);
+    void* hook = makeFunction({0xB8, 0x02, 0, 0, 0, 0xC3});
+    void* first = target;
+    void* second = target;
+    HookDescriptor batch[] = {{&first, hook, 7}, {&second, hook, 7}};
+    check(setHooks(batch, 2) == 1, "a batch naming one function twice places one hook");
+    check(batch[0].hooked == 1 && batch[1].hooked == 0, "the second descriptor reports 0");
+    check(as<IntFunction>(target)() == 2, "the patched function enters the hook");
+    check(as<IntFunction>(first)() == 1, "the trampoline keeps the original behaviour");
+    check(second == target, "an unhooked descriptor keeps the function's address");
+
+    // xor eax, eax; ret: fewer than 5 bytes before the return.
+    const std::vector<unsigned char> tooShort = {0x31, 0xC0, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
+    void* shortFunction = makeFunction(tooShort);
+    void* variable = shortFunction;
+    HookDescriptor refused[] = {{&variable, hook, 7}};
+    check(setHooks(refused, 1) == 0 && refused[0].hooked == 0, "a too short function is refused");
+    check(std::memcmp(shortFunction, tooShort.data(), tooShort.size()) == 0, "a refused function is left untouched");
+    check(variable == shortFunction, "a refused descriptor keeps the function's address");
+    return failures;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -140,6 +185,8 @@ int wmain(int argc, wchar_t** argv)
         result = blockedNames();
     else if (which == L"system-modules")
         result = systemModules();
+    else if (which == L"engine")
+        result = engine();
     else if (which == L"spinning-thread")
         result = spinningThread();
     std::fflush(stdout);

@@ -24,7 +24,7 @@ TEST_P(InstalledGuard, Case)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, InstalledGuard,
-                         testing::Values(L"blocked-names", L"system-modules", L"spinning-thread"),
+                         testing::Values(L"blocked-names", L"system-modules", L"spinning-thread", L"engine"),
                          [](const auto& info) {
                              std::string name(info.param, info.param + std::wcslen(info.param));
                              for (char& c : name)
