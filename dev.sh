@@ -103,14 +103,18 @@ setup_third_party() {
 }
 
 setup_wine_prefix() {
-  [ -f "$stamps/wine-prefix" ] && return
+  [ -f "$stamps/wine-prefix-v2" ] && return
   log "creating the Wine prefix"
   mkdir -p "$WINEPREFIX"
   "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
   # Headless: top-level windows go to the null display driver.
   "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  # A crashing program ends at once instead of waiting in the debugger and holding up the tests.
+  local aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+  "$wine" reg add "$aedebug" /v Auto /d 0 /f </dev/null >/dev/null 2>&1
+  "$wine" reg add "$aedebug" /v Debugger /d "" /f </dev/null >/dev/null 2>&1
   "$wineserver" -w
-  touch "$stamps/wine-prefix"
+  touch "$stamps/wine-prefix-v2"
 }
 
 cmd_setup() {

@@ -40,5 +40,7 @@ function(ombrix_add_test name)
     target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
     if(OMBRIX_RUN_TESTS)
         add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY "${CMAKE_BINARY_DIR}")
+        # A hang must fail the run, not eat the CI budget.
+        set_tests_properties(${name} PROPERTIES TIMEOUT 300)
     endif()
 endfunction()
