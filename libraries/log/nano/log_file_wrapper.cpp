@@ -42,8 +42,6 @@ bool startsWithBigEndianMark(const std::wstring& path)
            mark[1] == 0xFF;
 }
 
-constexpr unsigned kMaxRotationAttempts = 100;
-
 } // namespace
 
 LogFileWrapper::LogFileWrapper(std::wstring path, const std::wstring& mode, long long sizeLimit)
@@ -87,14 +85,9 @@ void LogFileWrapper::rotateIfNeeded()
 // in the current file and the next line tries again: no line is lost for it.
 void LogFileWrapper::moveAside()
 {
-    const unsigned long tick = ::GetTickCount();
-    for (unsigned attempt = 0; attempt < kMaxRotationAttempts; ++attempt) {
-        const std::wstring target = rotatedLogPath(path_, tick, attempt);
-        if (exists(target))
-            continue;
+    const std::wstring target = freeRotatedLogPath(path_, ::GetTickCount(), exists);
+    if (!target.empty())
         ::_wrename(path_.c_str(), target.c_str());
-        return;
-    }
 }
 
 void LogFileWrapper::close() noexcept

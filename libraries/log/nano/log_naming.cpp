@@ -21,4 +21,16 @@ std::wstring rotatedLogPath(std::wstring_view path, unsigned long tickCount, uns
     return std::wstring(path) + suffix;
 }
 
+std::wstring freeRotatedLogPath(std::wstring_view path, unsigned long tickCount,
+                                const std::function<bool(const std::wstring&)>& exists)
+{
+    constexpr unsigned kMaxAttempts = 100;
+    for (unsigned attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        std::wstring candidate = rotatedLogPath(path, tickCount, attempt);
+        if (!exists(candidate))
+            return candidate;
+    }
+    return {};
+}
+
 } // namespace Nano

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,10 @@ std::wstring logMutexName(std::wstring_view path);
 // (exact case) or is appended. Attempt n > 0 adds "_<n>" after the tick, for
 // when two rotations fall within one tick-count value.
 std::wstring rotatedLogPath(std::wstring_view path, unsigned long tickCount, unsigned attempt = 0);
+
+// The first rotated name that `exists` does not report: the tick-count name,
+// then "_<tick>_1.log", "_<tick>_2.log"... Empty when a hundred are taken.
+std::wstring freeRotatedLogPath(std::wstring_view path, unsigned long tickCount,
+                                const std::function<bool(const std::wstring&)>& exists);
 
 } // namespace Nano

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 TEST(LogMutexName, UsesTheFileNameAfterTheLastBackslash)
@@ -39,5 +41,15 @@ INSTANTIATE_TEST_SUITE_P(
                     // A second rotation in the same tick gets a name of its own.
                     RotationCase{L"C:\\logs\\host.log", 99, 1, L"C:\\logs\\host_99_1.log"},
                     RotationCase{L"C:\\logs\\host.txt", 99, 12, L"C:\\logs\\host.txt_99_12.log"}));
+
+TEST(FreeRotatedLogPath, SkipsNamesThatAreTaken)
+{
+    std::set<std::wstring> taken;
+    const auto exists = [&](const std::wstring& name) { return taken.count(name) > 0; };
+    EXPECT_EQ(Nano::freeRotatedLogPath(L"C:\\l\\host.log", 42, exists), L"C:\\l\\host_42.log");
+    taken = {L"C:\\l\\host_42.log", L"C:\\l\\host_42_1.log"};
+    EXPECT_EQ(Nano::freeRotatedLogPath(L"C:\\l\\host.log", 42, exists), L"C:\\l\\host_42_2.log");
+    EXPECT_TRUE(Nano::freeRotatedLogPath(L"x.log", 1, [](const std::wstring&) { return true; }).empty());
+}
 
 } // namespace
