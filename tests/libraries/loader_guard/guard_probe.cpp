@@ -121,7 +121,9 @@ int spinningThread()
         ::Sleep(1);
     install();
     const long atInstall = calls;
-    ::Sleep(200);
+    // The spinner must get on with its calls once the others are let go.
+    for (int waited = 0; calls < atInstall + 1000 && waited < 10000; ++waited)
+        ::Sleep(1);
     stop = true;
     spinner.join();
     check(calls > atInstall, "the spinning thread ran on after the hooks were placed");
