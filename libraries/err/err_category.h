@@ -50,4 +50,8 @@ const details::ErrCategory& errCategory();
 // The system's English text for a Windows error code, trimmed; empty when there is none.
 std::string systemMessage(int code);
 
+// The system's text for a message code in a language, as the system gives it
+// (line ends included); empty when there is none.
+std::wstring systemMessageText(unsigned long code, unsigned long languageId);
+
 } // namespace Err

@@ -2,31 +2,11 @@
 #include "support/test_events.h"
 #include "system/win32/com_scope.h"
 
-#include <objbase.h>
-#include <wrl/client.h>
-
 #include <gtest/gtest.h>
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// Publishes an object under "!" + name for the life of the registration.
-class RotEntry {
-public:
-    RotEntry(IUnknown* object, const wchar_t* name)
-    {
-        ComPtr<IMoniker> moniker;
-        ::CreateItemMoniker(L"!", name, &moniker);
-        ::GetRunningObjectTable(0, &table_);
-        table_->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object, moniker.Get(), &cookie_);
-    }
-    ~RotEntry() { table_->Revoke(cookie_); }
-
-private:
-    ComPtr<IRunningObjectTable> table_;
-    DWORD cookie_ = 0;
-};
 
 class LookupRunningObject : public testing::Test {
 protected:
@@ -37,7 +17,8 @@ protected:
 TEST_F(LookupRunningObject, FindsTheObjectUnderItsItemName)
 {
     {
-        const RotEntry entry(&object_, kLauncherFallbackItemName);
+        RunningObjectRegistration entry;
+        ASSERT_EQ(entry.publish(&object_, kLauncherFallbackItemName), S_OK);
         ComPtr<IUnknown> found;
         EXPECT_EQ(lookupRunningObject(::SysAllocString(kLauncherFallbackItemName), &found), S_OK);
         ComPtr<IUpdatePluginEvents> events;

@@ -191,17 +191,13 @@ TEST_F(LauncherSimTest, SimulatorCallsEveryEventsOperationOnAnObjectOfOurs)
 {
     TestEvents events;
     const std::wstring item = L"ombrix-test-events-" + std::to_wstring(::GetCurrentProcessId());
-    ComPtr<IMoniker> moniker;
-    ComPtr<IRunningObjectTable> table;
-    DWORD cookie = 0;
-    ASSERT_EQ(::CreateItemMoniker(L"!", item.c_str(), &moniker), S_OK);
-    ASSERT_EQ(::GetRunningObjectTable(0, &table), S_OK);
-    ASSERT_EQ(table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, &events, moniker.Get(), &cookie), S_OK);
+    auto published = std::make_unique<RunningObjectRegistration>();
+    ASSERT_EQ(published->publish(&events, item.c_str()), S_OK);
     events.result = static_cast<HRESULT>(0x80040201);
 
     const UniqueHandle sim = startProgram(this->sim(), transcriptArgument() + L" --step=\"call-events " + item + L"\"");
     ASSERT_TRUE(pumpUntilSignalled(sim.get()));
-    table->Revoke(cookie);
+    published.reset();
     DWORD code = 99;
     ::GetExitCodeProcess(sim.get(), &code);
     EXPECT_EQ(code, 0u);

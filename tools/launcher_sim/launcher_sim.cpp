@@ -54,11 +54,6 @@ public:
         : config_(std::move(config)), transcript_(transcript), hostPath_(std::move(hostPath))
     {
     }
-    ~Session()
-    {
-        if (rotCookie_ != 0)
-            rot_->Revoke(rotCookie_);
-    }
 
     // Runs one step; false when it did not do what it should.
     bool run(const std::wstring& step)
@@ -97,12 +92,7 @@ private:
             return false;
         ComPtr<IPluginSystem> system;
         system.Attach(PluginSystem::create<PluginSystem>(config_, transcript_));
-        ComPtr<IMoniker> moniker;
-        HRESULT hr = ::CreateItemMoniker(L"!", name, &moniker);
-        if (SUCCEEDED(hr))
-            hr = ::GetRunningObjectTable(0, &rot_);
-        if (SUCCEEDED(hr))
-            hr = rot_->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, system.Get(), moniker.Get(), &rotCookie_);
+        const HRESULT hr = published_.publish(system.Get(), name);
         transcript_.line(L"published IPluginSystem as !" + std::wstring(name) + L" -> " + hresultText(hr));
         return SUCCEEDED(hr);
     }
@@ -196,8 +186,7 @@ private:
     SimConfig config_;
     Transcript& transcript_;
     std::wstring hostPath_;
-    ComPtr<IRunningObjectTable> rot_;
-    DWORD rotCookie_ = 0;
+    RunningObjectRegistration published_;
     UniqueHandle host_;
 };
 

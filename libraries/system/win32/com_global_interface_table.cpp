@@ -1,7 +1,7 @@
 #include "com_global_interface_table.h"
 
+#include "err/err_category.h"
 #include "err/utf.h"
-#include "unique_resource.h"
 
 #include <cstdio>
 
@@ -9,19 +9,15 @@ namespace System::Win32 {
 
 std::string hresultMessage(HRESULT hr)
 {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-        static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0,
-        nullptr);
-    const UniqueLocalMemory owner(buffer);
-    if (length > 0 && buffer != nullptr) {
-        std::wstring text(buffer, length);
-        if (text.size() >= 2 && text.compare(text.size() - 2, 2, L"\r\n") == 0)
-            text.resize(text.size() - 2);
-        else if (!text.empty() && text.back() == L'\n')
-            text.pop_back();
-        return Err::toUtf8(text);
+    std::wstring system = Err::systemMessageText(static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
+    if (!system.empty()) {
+        // One trailing line break goes, CR LF or LF alone.
+        if (system.back() == L'\n') {
+            system.pop_back();
+            if (!system.empty() && system.back() == L'\r')
+                system.pop_back();
+        }
+        return Err::toUtf8(system);
     }
     const auto code = static_cast<std::uint32_t>(hr);
     const auto dispatchError = static_cast<std::uint16_t>(code - 0x200);
