@@ -21,28 +21,94 @@ export LC_ALL=C.UTF-8
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 
+# The machine's own package sources, repeated as source-package entries (same
+# addresses, suites, components and keyring), so that whatever mirror or proxy
+# the machine is set up for also serves the sources. Reads what apt reads:
+# sources.list, *.list and *.sources, skipping stanzas with "Enabled: no".
+source_entries() {
+  local f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    awk '
+      $1 != "deb" { next }
+      { i = 2; opts = "" }
+      $2 ~ /^\[/ { while (i <= NF) { opts = opts " " $i; if ($i ~ /\]$/) { i++; break } i++ } }
+      {
+        key = ""; if (match(opts, /signed-by=[^] ]+/)) key = substr(opts, RSTART + 10, RLENGTH - 10)
+        comps = ""; for (j = i + 2; j <= NF; j++) comps = comps (comps == "" ? "" : " ") $j
+        printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: %s\n%s\n", $i, $(i + 1), comps,
+               (key != "" ? "Signed-By: " key "\n" : "")
+      }' "$f"
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && [ "$(basename "$f")" != ombrix-src.sources ] || continue
+    awk '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && enabled != "no" && uris != "")
+          printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents: %s\n%s\n", uris, suites, comps,
+                 (keys != "" ? "Signed-By: " keys "\n" : "")
+        types = uris = suites = comps = keys = enabled = ""
+      }
+      /^[[:space:]]*#/ { next }
+      /^[[:space:]]*$/ { flush(); next }
+      { key = tolower($1); sub(/^[^:]*:[[:space:]]*/, "") }
+      key == "types:" { types = $0 }
+      key == "uris:" { uris = $0 }
+      key == "suites:" { suites = $0 }
+      key == "components:" { comps = $0 }
+      key == "signed-by:" { keys = $0 }
+      key == "enabled:" { enabled = tolower($0) }
+      END { flush() }' "$f"
+  done
+}
+
+# A mirror in the middle of a sync fails single index files ("File has unexpected
+# size ... Mirror sync in progress?"), and apt-get update then fails as a whole
+# although everything we need may be installable: retry a few times, then go on
+# and let the install and the source check say what is really missing.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    as_root apt-get update -qq >/dev/null 2>&1 && return 0
+    log "apt-get update failed (try $try of 3)"
+    [ "$try" -lt 3 ] && sleep $((try * 5))
+  done
+  return 0
+}
+
 setup_packages() {
-  local missing=()
+  local missing=() p updated=
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
-  local src=/etc/apt/sources.list.d/ombrix-src.sources
-  if [ ! -f "$src" ]; then
-    log "adding the Debian source package index"
-    as_root tee "$src" >/dev/null <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-    as_root apt-get update -qq
+  local src=/etc/apt/sources.list.d/ombrix-src.sources entries
+  entries=$(source_entries)
+  if [ "$entries" != "$(cat "$src" 2>/dev/null)" ]; then
+    log "adding source-package entries for the machine's package sources"
+    printf '%s\n' "$entries" | as_root tee "$src" >/dev/null
+    apt_update
+    updated=1
   fi
   if [ ${#missing[@]} -gt 0 ]; then
     log "installing ${missing[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    [ -n "$updated" ] || apt_update
+    if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+         "${missing[@]}" >/dev/null; then
+      local absent=()
+      for p in "${missing[@]}"; do
+        apt-cache policy "$p" 2>/dev/null | grep -q 'Candidate: [^(]' || absent+=("$p")
+      done
+      echo "setup: cannot install ${absent[*]:-${missing[*]}} from the configured package sources" >&2
+      exit 1
+    fi
   fi
+}
+
+# apt-get source fails quietly when no source index names the package.
+require_source_package() {
+  apt-cache showsrc "$1" 2>/dev/null | grep -q '^Package:' && return
+  echo "setup: the source package $1 is not in the configured package sources" >&2
+  exit 1
 }
 
 # MinGW must never see /usr/include, so the header-only dependencies are offered
@@ -58,6 +124,7 @@ setup_boost_sources() {
   [ -f "$stamps/boost-src" ] && return
   log "fetching the Boost 1.74 sources"
   rm -rf "$deps/src" && mkdir -p "$deps/src"
+  require_source_package boost1.74
   (cd "$deps/src" && apt-get source --download-only boost1.74 >/dev/null 2>&1 &&
     tar -xJf boost1.74_*.orig.tar.xz --wildcards '*/libs/program_options/src/*' '*/libs/filesystem/src/*' &&
     rm -f boost1.74_*)
@@ -69,6 +136,7 @@ setup_zydis_sources() {
   [ -f "$stamps/zydis-src" ] && return
   log "fetching the Zydis sources"
   rm -rf "$deps/src/zydis" "$deps/src/zydis-download" && mkdir -p "$deps/src/zydis-download" "$deps/src/zydis"
+  require_source_package zydis
   (cd "$deps/src/zydis-download" && apt-get source --download-only zydis >/dev/null 2>&1 &&
     tar -xzf zydis_*.orig.tar.gz -C "$deps/src/zydis" --strip-components=1)
   rm -rf "$deps/src/zydis-download"
@@ -81,10 +149,11 @@ setup_wine_i386_images() {
   log "fetching the 32-bit Wine system DLLs"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
-    as_root apt-get update -qq
+    apt_update
   fi
   rm -rf "$deps/wine-i386" && mkdir -p "$deps/wine-i386"
-  (cd "$deps/wine-i386" && apt-get download libwine:i386 >/dev/null 2>&1 && dpkg -x libwine_*_i386.deb . && rm -f libwine_*_i386.deb)
+  (cd "$deps/wine-i386" && apt-get download libwine:i386 >/dev/null 2>&1 && dpkg -x libwine_*_i386.deb . && rm -f libwine_*_i386.deb) ||
+    { echo "setup: cannot download libwine:i386 from the configured package sources" >&2; exit 1; }
   touch "$stamps/wine-i386-images"
 }
 
