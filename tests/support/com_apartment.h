@@ -18,13 +18,13 @@ private:
     std::unique_ptr<ComScope> scope_;
 };
 
-// Serves calls into this apartment until `done` holds or ten seconds pass.
+// Serves calls into this apartment until `done` holds or the limit passes.
 // Threads that called in must be waited for this way, not with a bare join:
 // leaving their apartment releases their proxies, which calls into this one.
 template <typename Predicate>
-bool pumpUntil(Predicate done)
+bool pumpUntil(Predicate done, ULONGLONG limitMs = 10000)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + 10000;
+    const ULONGLONG deadline = ::GetTickCount64() + limitMs;
     while (!done() && ::GetTickCount64() < deadline) {
         MSG message;
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))

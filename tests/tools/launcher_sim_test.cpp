@@ -164,10 +164,10 @@ TEST_F(PublishedSimulator, EveryPluginSystemOperationCrossesTheProcessBoundary)
         "IPluginSystem::installationId() -> S_OK \"SIMULATEDINSTALLATIONID00000000000000000\"",
         "IPluginSystem::showDialogEx(7, 1, {\"Update\", \"Install %1?\", args [42:\"2 GB\"], buttons [1:\"Yes\":\"\", "
         "2:(null):(null), 3:\"Yes\":(null)], default 2, style 1, type 100, (null), flags 10}) -> S_OK",
-        "IPluginSystem::showDialogEx(7, 2, {(null), (null), args [], buttons [], default 0, style 0, type 0, (null), "
+        "IPluginSystem::showDialogEx(7, 2, {(null), (null), args (null), buttons (null), default 0, style 0, type 0, (null), "
         "flags 00}) -> S_OK",
-        "IPluginSystem::setLanguageSubstitutions(7, (null), 2, [\"de\":[\"x\", \"\xC3\xA9\"], \"fr\":[]]) -> S_OK",
-        "IPluginSystem::setLanguageSubstitutions(7, \"de\", 0, []) -> S_OK",
+        "IPluginSystem::setLanguageSubstitutions(7, (null), 2, [\"de\":[\"x\", \"\xC3\xA9\"], \"fr\":(null)]) -> S_OK",
+        "IPluginSystem::setLanguageSubstitutions(7, \"de\", 0, (null)) -> S_OK",
         "IPluginSystem::setMultiLanguageDictionary(7, 1, [\"de\":[\"x\"/(null)/\"\xC3\xA9\"]]) -> S_OK",
         "all steps done"};
     EXPECT_THAT(transcriptLines(transcript_), ElementsAreArray(expected));

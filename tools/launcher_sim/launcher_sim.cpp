@@ -12,6 +12,8 @@
 //                              create the started event, acknowledge when it is set
 //   call-events ITEM           call every IUpdatePluginEvents operation on the
 //                              object published under ITEM
+//   publish-events ITEM        publish the launcher's events sink under ITEM, for
+//                              callers that play the host's side themselves
 #include "err/utf.h"
 #include "events_sink.h"
 #include "plugin_system.h"
@@ -80,6 +82,8 @@ public:
             return registration(rest);
         if (verb == L"call-events" && words.size() == 2)
             return callEvents(words[1]);
+        if (verb == L"publish-events" && words.size() == 2)
+            return publishEvents(words[1]);
         transcript_.line(L"unknown step");
         return false;
     }
@@ -94,6 +98,15 @@ private:
         system.Attach(PluginSystem::create<PluginSystem>(config_, transcript_));
         const HRESULT hr = published_.publish(system.Get(), name);
         transcript_.line(L"published IPluginSystem as !" + std::wstring(name) + L" -> " + hresultText(hr));
+        return SUCCEEDED(hr);
+    }
+
+    bool publishEvents(const std::wstring& item)
+    {
+        ComPtr<IUpdatePluginEvents> sink;
+        sink.Attach(EventsSink::create<EventsSink>(config_, transcript_));
+        const HRESULT hr = publishedEvents_.publish(sink.Get(), item.c_str());
+        transcript_.line(L"published IUpdatePluginEvents as !" + item + L" -> " + hresultText(hr));
         return SUCCEEDED(hr);
     }
 
@@ -187,6 +200,7 @@ private:
     Transcript& transcript_;
     std::wstring hostPath_;
     RunningObjectRegistration published_;
+    RunningObjectRegistration publishedEvents_;
     UniqueHandle host_;
 };
 
@@ -213,6 +227,7 @@ int wmain(int argc, wchar_t** argv)
         ("work-dir", po::wvalue<std::wstring>(), "answer of getGameWorkDir")
         ("installation-id", po::wvalue<std::wstring>(), "answer of installationId")
         ("main-window", po::value<long long>(&config.mainWindow), "answer of mainWindow")
+        ("dialog-event", po::value<long>(), "answer each showDialogEx with onDialogFinish(dialog id, this event id)")
         ("fail", po::wvalue(&failures)->composing(), "OPERATION=HRESULT: answer OPERATION with this failure")
         ("scenario", po::wvalue(&scenarioPath), "file of steps, one per line")
         ("step", po::wvalue(&steps)->composing(), "one step (repeatable)");
@@ -223,6 +238,7 @@ int wmain(int argc, wchar_t** argv)
         if (values.count("language")) config.language = values["language"].as<std::wstring>();
         if (values.count("plugin-path")) config.pluginPath = values["plugin-path"].as<std::wstring>();
         if (values.count("work-dir")) config.workDir = values["work-dir"].as<std::wstring>();
+        if (values.count("dialog-event")) config.dialogEvent = values["dialog-event"].as<long>();
         if (values.count("installation-id")) config.installationId = values["installation-id"].as<std::wstring>();
         for (const std::wstring& failure : failures) {
             const auto equals = failure.find(L'=');

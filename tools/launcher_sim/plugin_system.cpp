@@ -1,5 +1,8 @@
 #include "plugin_system.h"
 
+#include <functional>
+#include <vector>
+
 namespace LauncherSim {
 
 namespace {
@@ -9,16 +12,55 @@ std::wstring list(const std::wstring& items)
     return L"[" + items + L"]";
 }
 
+// A null array reads (null), an empty one [].
 template <typename T, typename F>
 std::wstring joined(const T* items, unsigned long count, F format)
 {
+    if (items == nullptr)
+        return L"(null)";
     std::wstring text;
     for (unsigned long i = 0; items != nullptr && i < count; ++i)
         text += (i > 0 ? L", " : L"") + format(items[i]);
     return list(text);
 }
 
+// Calls queued for the serving loop of this thread: a zero-time thread timer
+// runs its procedure from the loop's DispatchMessage.
+std::vector<std::function<void()>>& deferredCalls()
+{
+    static std::vector<std::function<void()>> calls;
+    return calls;
+}
+
+void CALLBACK runDeferredCalls(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    ::KillTimer(nullptr, timer);
+    std::vector<std::function<void()>> calls;
+    calls.swap(deferredCalls());
+    for (auto& call : calls)
+        call();
+}
+
+void defer(std::function<void()> call)
+{
+    deferredCalls().push_back(std::move(call));
+    ::SetTimer(nullptr, 0, 0, runDeferredCalls);
+}
+
 } // namespace
+
+void PluginSystem::finishDialogLater(ULONG dialogId, long eventId)
+{
+    if (!pluginEvents_) {
+        transcript_.line(L"no IPluginSystemEvents to finish dialog " + std::to_wstring(dialogId));
+        return;
+    }
+    defer([events = pluginEvents_, dialogId, eventId, this] {
+        const HRESULT hr = events->onDialogFinish(dialogId, eventId);
+        transcript_.line(L"called IPluginSystemEvents::onDialogFinish(" + std::to_wstring(dialogId) + L", " +
+                         std::to_wstring(eventId) + L") -> " + hresultText(hr));
+    });
+}
 
 HRESULT PluginSystem::record(const wchar_t* operation, const std::wstring& arguments, HRESULT result,
                              const std::wstring& answer)
@@ -78,6 +120,8 @@ HRESULT PluginSystem::ombrixClosed(ULONG pluginId, ULONG exitCode)
 
 HRESULT PluginSystem::registerPlugin(IUpdatePlugin* plugin, ULONG pluginId)
 {
+    if (plugin != nullptr && SUCCEEDED(config_.resultOf(L"registerPlugin")))
+        plugin->QueryInterface(IID_PPV_ARGS(&pluginEvents_));
     return record(L"registerPlugin", std::wstring(plugin ? L"object" : L"(null)") + L", " + std::to_wstring(pluginId),
                   config_.resultOf(L"registerPlugin"));
 }
@@ -145,7 +189,10 @@ HRESULT PluginSystem::showDialogEx(ULONG pluginId, ULONG dialogId, DialogAutomat
         L", default " + std::to_wstring(dialog.defaultButtonId) + L", style " + std::to_wstring(dialog.style) +
         L", type " + std::to_wstring(dialog.type) + L", " + quoted(dialog.typeText) + L", flags " +
         std::to_wstring(dialog.flagA) + L"" + std::to_wstring(dialog.flagB) + L"}";
-    return record(L"showDialogEx", arguments, config_.resultOf(L"showDialogEx"));
+    const HRESULT result = record(L"showDialogEx", arguments, config_.resultOf(L"showDialogEx"));
+    if (SUCCEEDED(result) && config_.dialogEvent)
+        finishDialogLater(dialogId, *config_.dialogEvent);
+    return result;
 }
 
 HRESULT PluginSystem::setLanguageSubstitutions(ULONG pluginId, BSTR defaultLanguage, LONG count,

@@ -5,6 +5,8 @@
 #include "system/win32/com_object.h"
 #include "transcript.h"
 
+#include <wrl/client.h>
+
 namespace LauncherSim {
 
 // The launcher's plug-in system as the host sees it: answers from the
@@ -42,8 +44,13 @@ private:
     HRESULT answerString(const wchar_t* operation, const std::wstring& arguments,
                          const std::optional<std::wstring>& value, BSTR* out);
 
+    // Answers a dialog once the call that opened it has returned, as the
+    // launcher does when the user closes it.
+    void finishDialogLater(ULONG dialogId, long eventId);
+
     const SimConfig& config_;
     Transcript& transcript_;
+    Microsoft::WRL::ComPtr<IPluginSystemEvents> pluginEvents_;
 };
 
 } // namespace LauncherSim

@@ -16,6 +16,9 @@ struct SimConfig {
     std::optional<std::wstring> workDir;
     std::optional<std::wstring> installationId = L"SIMULATEDINSTALLATIONID00000000000000000";
     long long mainWindow = 0x10010;
+    // When set, each accepted showDialogEx is answered later with this event id
+    // through the registered plug-in's IPluginSystemEvents::onDialogFinish.
+    std::optional<long> dialogEvent;
     std::map<std::wstring, HRESULT> failures;
 
     HRESULT resultOf(const std::wstring& operation) const

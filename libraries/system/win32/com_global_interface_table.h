@@ -89,6 +89,16 @@ public:
         return table_.getInterface<I>(cookie_);
     }
 
+    // get(), with a failure of the table counting as nothing registered.
+    Microsoft::WRL::ComPtr<I> tryGet() noexcept
+    {
+        try {
+            return get();
+        } catch (...) {
+            return nullptr;
+        }
+    }
+
 private:
     std::uint32_t cookie_ = 0;
     ComGlobalInterfaceTable table_;
