@@ -13,7 +13,6 @@ namespace {
 using namespace Hooking;
 
 constexpr Machine kMachine = sizeof(void*) == 8 ? Machine::X64 : Machine::X86;
-constexpr std::size_t kCodeWindow = 64; // bytes read at a target for planning
 
 bool readOwnMemory(std::uint64_t address, void* buffer, std::size_t size)
 {
@@ -43,8 +42,8 @@ bool prepare(HookDescriptor& descriptor, const std::vector<PreparedHook>& earlie
     for (const PreparedHook& other : earlier)
         if (other.target == target)
             return false;
-    std::vector<std::uint8_t> code(kCodeWindow);
-    if (!readOwnMemory(target, code.data(), code.size()))
+    const std::vector<std::uint8_t> code = readCode(readOwnMemory, target);
+    if (code.empty())
         return false;
     TrampolineRecord* record = takeTrampolineNear(target);
     if (record == nullptr)
