@@ -155,7 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
         // mov rax, [rip+8]; ret; data: the RIP-relative load is re-targeted
         PrologueCase{"X64RipRelativeLoad", Machine::X64, {0x48, 0x8B, 0x05, 0x08, 0, 0, 0, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0x44, 0x33, 0x22, 0x11, 0, 0, 0, 0}, kFarTrampoline, 7, 0x11223344},
         // sub rsp, 28h; call helper; add rsp, 28h; ret
-        PrologueCase{"X64RelativeCall", Machine::X64, concat({{0x48, 0x83, 0xEC, 0x28, 0xE8}, rel32(kTarget + 9, kHelper), {0x48, 0x83, 0xC4, 0x28, 0xC3}}), kFarTrampoline, 9, 7}),
+        PrologueCase{"X64RelativeCall", Machine::X64, concat({{0x48, 0x83, 0xEC, 0x28, 0xE8}, rel32(kTarget + 9, kHelper), {0x48, 0x83, 0xC4, 0x28, 0xC3}}), kFarTrampoline, 9, 7},
+        // call [slot]; ret / call [rip -> slot]; ret: the indirect call becomes an indirect jump
+        PrologueCase{"X86IndirectCall", Machine::X86, {0xFF, 0x15, 0x00, 0x0A, 0x00, 0x10, 0xC3}, kFarTrampoline, 6, 7},
+        PrologueCase{"X64RipRelativeCall", Machine::X64, concat({{0xFF, 0x15}, rel32(kTarget + 6, kSlot), {0xC3}}), kFarTrampoline, 6, 7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A hook more than 2 GB away from an x86-64 target is reached through the
@@ -288,6 +291,10 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"OtherConditionalBranchFirst", Machine::X86, {0x31, 0xC0, 0x0F, 0x84, 0, 0, 0, 0, 0xC3}},
                     RefusalCase{"JumpWithinFiveBytes", Machine::X86, {0x31, 0xC0, 0xEB, 0x00, 0x90, 0xC3}},
                     RefusalCase{"UnknownInstruction", Machine::X64, {0x06, 0x06, 0x06, 0x06, 0x06}},
+                    // call ecx; mov eax, 1; ret: the callee would return into the jump to the hook.
+                    RefusalCase{"CallReturningIntoReplacedBytes", Machine::X86, {0xFF, 0xD1, 0xB8, 0x01, 0, 0, 0, 0xC3}},
+                    // call [esp+4]: the pushed return address would move the operand.
+                    RefusalCase{"CallThroughStackPointer", Machine::X86, {0xFF, 0x94, 0x24, 0x04, 0, 0, 0, 0xC3}},
                     // A RIP-relative reference 3 GB away from a trampoline cannot be re-targeted.
                     RefusalCase{"X64RipRelativeOutOfReach", Machine::X64, {0x48, 0x8B, 0x05, 0x00, 0x00, 0x00, 0x80, 0xC3}}),
     [](const auto& info) { return std::string(info.param.name); });
