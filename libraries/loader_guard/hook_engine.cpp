@@ -7,13 +7,13 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace {
 
 using namespace Hooking;
 
 constexpr Machine kMachine = sizeof(void*) == 8 ? Machine::X64 : Machine::X86;
-constexpr std::size_t kCodeWindow = 64; // bytes read at a target for planning
 
 bool readOwnMemory(std::uint64_t address, void* buffer, std::size_t size)
 {
@@ -30,33 +30,34 @@ struct PreparedHook {
     PatchPlan plan;
 };
 
-// Plans one descriptor; false leaves it unhooked.
-bool prepare(HookDescriptor& descriptor, const std::vector<PreparedHook>& earlier, PreparedHook& prepared)
+// Plans one descriptor: nothing, or why it stays unhooked.
+std::optional<HookOutcome> prepare(HookDescriptor& descriptor, const std::vector<PreparedHook>& earlier,
+                                   PreparedHook& prepared)
 {
     if (descriptor.systemFunction == nullptr || *descriptor.systemFunction == nullptr ||
         descriptor.hookFunction == nullptr)
-        return false;
+        return HookOutcome::InvalidDescriptor;
     const auto target = static_cast<std::uintptr_t>(
         resolveJumps(kMachine, reinterpret_cast<std::uintptr_t>(*descriptor.systemFunction), readOwnMemory));
     const auto hook = static_cast<std::uintptr_t>(
         resolveJumps(kMachine, reinterpret_cast<std::uintptr_t>(descriptor.hookFunction), readOwnMemory));
     for (const PreparedHook& other : earlier)
         if (other.target == target)
-            return false;
-    std::vector<std::uint8_t> code(kCodeWindow);
-    if (!readOwnMemory(target, code.data(), code.size()))
-        return false;
+            return HookOutcome::SameTargetInBatch;
+    const std::vector<std::uint8_t> code = readCode(readOwnMemory, target);
+    if (code.empty())
+        return HookOutcome::Unreadable;
     TrampolineRecord* record = takeTrampolineNear(target);
     if (record == nullptr)
-        return false;
+        return HookOutcome::NoTrampolineMemory;
     auto plan = planPatch(kMachine, code, target, reinterpret_cast<std::uintptr_t>(record->code),
                           reinterpret_cast<std::uintptr_t>(record->jumpToHook), hook);
     if (!plan) {
         returnTrampoline(record);
-        return false;
+        return HookOutcome::Refused;
     }
     prepared = PreparedHook{&descriptor, target, hook, record, std::move(*plan)};
-    return true;
+    return std::nullopt;
 }
 
 // Writes trampoline and target. The other threads are held outside these bytes.
@@ -89,8 +90,10 @@ int setHooks(HookDescriptor* descriptors, int count)
 {
     if (descriptors == nullptr || count <= 0)
         return 0;
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         descriptors[i].hooked = 0;
+        descriptors[i].outcome = HookOutcome::NotTried;
+    }
 
     static std::mutex engine;
     const std::lock_guard lock(engine);
@@ -98,7 +101,9 @@ int setHooks(HookDescriptor* descriptors, int count)
     std::vector<PreparedHook> prepared;
     for (int i = 0; i < count; ++i) {
         PreparedHook hook{};
-        if (prepare(descriptors[i], prepared, hook))
+        if (const auto unhooked = prepare(descriptors[i], prepared, hook))
+            descriptors[i].outcome = *unhooked;
+        else
             prepared.push_back(std::move(hook));
     }
     if (prepared.empty())
@@ -109,8 +114,17 @@ int setHooks(HookDescriptor* descriptors, int count)
         ranges.emplace_back(hook.target, hook.target + hook.plan.overwrittenLength);
     const ThreadFreezer freezer(ranges);
     int placed = 0;
-    for (PreparedHook& hook : prepared) {
-        if (freezer.holding() && place(hook)) {
+    for (std::size_t i = 0; i < prepared.size(); ++i) {
+        PreparedHook& hook = prepared[i];
+        HookOutcome& outcome = hook.descriptor->outcome;
+        // A thread held inside the bytes would resume in the middle of the new jump.
+        if (!freezer.holding())
+            outcome = HookOutcome::ThreadsNotListed;
+        else if (freezer.occupied(i))
+            outcome = HookOutcome::ThreadInPatchedBytes;
+        else
+            outcome = place(hook) ? HookOutcome::Placed : HookOutcome::NotWritable;
+        if (outcome == HookOutcome::Placed) {
             hook.descriptor->hooked = 1;
             keepTrampoline(hook.record);
             ++placed;

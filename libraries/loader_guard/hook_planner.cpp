@@ -2,6 +2,7 @@
 
 #include <Zydis/Zydis.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace Hooking {
@@ -46,9 +47,9 @@ void writeInt32(std::vector<std::uint8_t>& bytes, std::size_t at, std::int32_t v
     std::memcpy(bytes.data() + at, &value, 4);
 }
 
-// A jump from `from` (where its first byte will lie) to `to`: E9 rel32 when it
-// reaches, otherwise an absolute jump through the address stored right after it
-// (x86: push imm32 / ret keeps the registers; x86-64: FF 25 00000000 + address).
+// A jump from `from` (where its first byte will lie) to `to`: E9 rel32, which
+// on x86 always reaches; on x86-64 beyond 2 GB an absolute jump through the
+// address stored right after it (FF 25 00000000 + address).
 std::vector<std::uint8_t> jump(Machine machine, std::uint64_t from, std::uint64_t to)
 {
     std::vector<std::uint8_t> bytes;
@@ -63,15 +64,33 @@ std::vector<std::uint8_t> jump(Machine machine, std::uint64_t from, std::uint64_
     return bytes;
 }
 
+// Pushes a return address as a call would. x86-64 has no 64-bit push of an
+// immediate: push imm32 (sign-extended), then the upper half by hand.
+void appendPush(std::vector<std::uint8_t>& bytes, Machine machine, std::uint64_t value)
+{
+    bytes.push_back(0x68);
+    appendLittleEndian(bytes, value, 4);
+    const auto low = static_cast<std::uint32_t>(value);
+    const std::uint32_t extended = (low & 0x80000000u) != 0 ? 0xFFFFFFFFu : 0;
+    const auto high = static_cast<std::uint32_t>(value >> 32);
+    if (machine == Machine::X64 && high != extended) {
+        for (std::uint8_t byte : {0xC7, 0x44, 0x24, 0x04}) // mov dword [rsp+4], imm32
+            bytes.push_back(byte);
+        appendLittleEndian(bytes, high, 4);
+    }
+}
+
 class Decoder {
 public:
-    explicit Decoder(Machine machine)
+    explicit Decoder(Machine machine) : machine_(machine)
     {
         if (machine == Machine::X64)
             ZydisDecoderInit(&decoder_, ZYDIS_MACHINE_MODE_LONG_64, ZYDIS_STACK_WIDTH_64);
         else
             ZydisDecoderInit(&decoder_, ZYDIS_MACHINE_MODE_LEGACY_32, ZYDIS_STACK_WIDTH_32);
     }
+
+    Machine machine() const { return machine_; }
 
     bool decode(const std::uint8_t* bytes, std::size_t size, ZydisDecodedInstruction& instruction,
                 ZydisDecodedOperand* operands) const
@@ -80,6 +99,7 @@ public:
     }
 
 private:
+    Machine machine_;
     ZydisDecoder decoder_;
 };
 
@@ -96,15 +116,109 @@ bool hasRipRelativeOperand(const ZydisDecodedInstruction& instruction, const Zyd
     return false;
 }
 
+bool isStackPointer(ZydisRegister reg)
+{
+    return reg == ZYDIS_REGISTER_ESP || reg == ZYDIS_REGISTER_RSP;
+}
+
+// An operand that moves when a return address is pushed before it is used.
+bool usesStackPointer(const ZydisDecodedInstruction& instruction, const ZydisDecodedOperand* operands)
+{
+    for (std::uint8_t i = 0; i < instruction.operand_count_visible; ++i) {
+        const ZydisDecodedOperand& operand = operands[i];
+        if ((operand.type == ZYDIS_OPERAND_TYPE_REGISTER && isStackPointer(operand.reg.value)) ||
+            (operand.type == ZYDIS_OPERAND_TYPE_MEMORY &&
+             (isStackPointer(operand.mem.base) || isStackPointer(operand.mem.index))))
+            return true;
+    }
+    return false;
+}
+
+// Where a relative branch or call goes; none for other instructions.
+std::optional<std::uint64_t> branchDestination(Machine machine, const ZydisDecodedInstruction& instruction,
+                                               const ZydisDecodedOperand* operands, std::uint64_t address)
+{
+    for (std::uint8_t i = 0; i < instruction.operand_count_visible; ++i)
+        if (operands[i].type == ZYDIS_OPERAND_TYPE_IMMEDIATE && operands[i].imm.is_relative) {
+            const std::uint64_t destination =
+                address + instruction.length + static_cast<std::uint64_t>(operands[i].imm.value.s);
+            return machine == Machine::X86 ? destination & 0xFFFFFFFFu : destination;
+        }
+    return std::nullopt;
+}
+
+// Control does not fall through to the next instruction (int3 is what
+// compilers pad with after a call that does not return).
+bool endsFlow(const ZydisDecodedInstruction& instruction)
+{
+    const auto category = instruction.meta.category;
+    return category == ZYDIS_CATEGORY_RET || category == ZYDIS_CATEGORY_UNCOND_BR ||
+           instruction.mnemonic == ZYDIS_MNEMONIC_INT3 || instruction.mnemonic == ZYDIS_MNEMONIC_UD2;
+}
+
+// Walks the function whose code is `bytes` (at `address`) to its end: the
+// first return, unconditional jump or int3 that no branch seen so far jumps
+// past, or the end of the bytes. Calls onBranch(destination, isCall) for every
+// relative branch and call.
+template <typename OnBranch>
+void walkFunction(const Decoder& decoder, const std::uint8_t* bytes, std::size_t size, std::uint64_t address,
+                  OnBranch onBranch)
+{
+    ZydisDecodedInstruction instruction;
+    ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
+    std::uint64_t furthest = address; // the furthest code of the function a branch reaches
+    for (std::size_t at = 0; at < size && decoder.decode(bytes + at, size - at, instruction, operands);
+         at += instruction.length) {
+        const std::uint64_t here = address + at;
+        const std::uint64_t next = here + instruction.length;
+        const bool call = instruction.meta.category == ZYDIS_CATEGORY_CALL;
+        if (const auto destination = branchDestination(decoder.machine(), instruction, operands, here)) {
+            onBranch(*destination, call);
+            if (!call && *destination > furthest && *destination < address + size)
+                furthest = *destination;
+        }
+        if (endsFlow(instruction) && furthest < next)
+            return;
+    }
+}
+
 Refusal refuse(std::string reason)
 {
     return Refusal{std::move(reason)};
 }
 
+// A leading jump from `jumpStart` to a later `destination` that is entered by
+// the code there branching back to the jump or the bytes after it: a loop
+// rotated to start at its condition, not a stub.
+bool loopsBack(const Decoder& decoder, std::uint64_t jumpStart, std::uint64_t destination, const ReadMemory& read)
+{
+    if (destination <= jumpStart)
+        return false;
+    const std::vector<std::uint8_t> code = readCode(read, destination);
+    bool back = false;
+    walkFunction(decoder, code.data(), code.size(), destination, [&](std::uint64_t to, bool call) {
+        if (!call && to >= jumpStart && to < destination)
+            back = true;
+    });
+    return back;
+}
+
 } // namespace
+
+std::vector<std::uint8_t> readCode(const ReadMemory& read, std::uint64_t address)
+{
+    constexpr std::uint64_t kPage = 4096;
+    for (const std::size_t size : {kCodeWindow, static_cast<std::size_t>(kPage - address % kPage)}) {
+        std::vector<std::uint8_t> code(std::min(size, kCodeWindow));
+        if (read(address, code.data(), code.size()))
+            return code;
+    }
+    return {};
+}
 
 std::uint64_t resolveJumps(Machine machine, std::uint64_t address, const ReadMemory& read)
 {
+    const Decoder decoder(machine);
     for (int hops = 0; hops < 16; ++hops) {
         std::uint8_t bytes[16] = {};
         if (!read(address, bytes, sizeof(bytes)))
@@ -119,23 +233,25 @@ std::uint64_t resolveJumps(Machine machine, std::uint64_t address, const ReadMem
         const std::uint64_t here = address + at;
         std::int32_t rel32 = 0;
         std::memcpy(&rel32, bytes + at + (bytes[at] == 0xFF ? 2 : 1), 4);
+        std::uint64_t next = 0;
         if (bytes[at] == 0xFF && bytes[at + 1] == 0x25) {
             // x86: the operand is the slot's address; x86-64: relative to the next instruction.
             const std::uint64_t slot = machine == Machine::X64 ? here + 6 + static_cast<std::int64_t>(rel32)
                                                                : static_cast<std::uint32_t>(rel32);
-            std::uint64_t next = 0;
             if (!read(slot, &next, machine == Machine::X64 ? 8 : 4))
                 return address;
-            address = next;
         } else if (bytes[at] == 0xE9) {
-            address = here + 5 + static_cast<std::int64_t>(rel32);
+            next = here + 5 + static_cast<std::int64_t>(rel32);
         } else if (bytes[at] == 0xEB) {
-            address = here + 2 + static_cast<std::int8_t>(bytes[at + 1]);
+            next = here + 2 + static_cast<std::int8_t>(bytes[at + 1]);
         } else {
             return address;
         }
         if (machine == Machine::X86)
-            address &= 0xFFFFFFFFu;
+            next &= 0xFFFFFFFFu;
+        if (bytes[at] != 0xFF && loopsBack(decoder, address, next, read))
+            return address;
+        address = next;
     }
     return address;
 }
@@ -168,69 +284,106 @@ std::optional<PatchPlan> planPatch(Machine machine, const std::vector<std::uint8
             return fail("unknown instruction");
         const bool shortJeJne = instruction.length == 2 && (code[covered] == 0x74 || code[covered] == 0x75);
         const auto category = instruction.meta.category;
-        if (category == ZYDIS_CATEGORY_RET || (category == ZYDIS_CATEGORY_COND_BR && !shortJeJne))
+        // After a return or an unconditional jump comes other code, maybe another function.
+        if (category == ZYDIS_CATEGORY_RET || category == ZYDIS_CATEGORY_UNCOND_BR ||
+            (category == ZYDIS_CATEGORY_COND_BR && !shortJeJne))
             break;
         if (shortJeJne)
             conditionalJump = true;
-        const bool relativeCall = category == ZYDIS_CATEGORY_CALL && code[covered] == 0xE8;
+        const bool isCall = category == ZYDIS_CATEGORY_CALL;
+        const bool relativeCall = isCall && code[covered] == 0xE8;
         if (relativeCall)
             call = true;
+        if (isCall && instruction.meta.branch_type == ZYDIS_BRANCH_TYPE_FAR)
+            return fail("far call");
+        // The moved call pushes its return address first, which would shift a stack operand.
+        if (isCall && usesStackPointer(instruction, operands))
+            return fail("call through the stack pointer");
         const bool relative = (instruction.attributes & ZYDIS_ATTRIB_IS_RELATIVE) != 0;
         const bool ripRelative = machine == Machine::X64 && hasRipRelativeOperand(instruction, operands);
-        // Other relative transfers (jmp, loop, jecxz) cannot be moved as they are.
+        // Other relative transfers (loop, jecxz) cannot be moved as they are.
         if (relative && !shortJeJne && !relativeCall && !ripRelative)
             return fail("relative transfer that cannot be moved");
         moved.push_back({covered, instruction, ripRelative});
         covered += instruction.length;
+        if (isCall && covered < kPatchSize)
+            return fail("a call that returns into the replaced bytes");
     }
     if (covered < kPatchSize)
-        return fail("fewer than 5 bytes before a return or conditional branch");
+        return fail("fewer than 5 bytes before a return or jump");
     if (conditionalJump && call)
         return fail("a conditional jump and a call within the first 5 bytes");
 
+    // A branch into the replaced bytes would land in the middle of the jump to
+    // the hook, one to the start in the hook on every pass of a loop.
+    bool branchIntoReplaced = false;
+    walkFunction(decoder, code.data(), code.size(), target, [&](std::uint64_t destination, bool isCall) {
+        if (destination >= target && destination < target + covered && !(isCall && destination == target))
+            branchIntoReplaced = true;
+    });
+    if (branchIntoReplaced)
+        return fail("branch into the replaced bytes");
+
     PatchPlan plan;
     plan.overwrittenLength = static_cast<std::uint32_t>(covered);
+    // Appends the moved instruction, its RIP-relative operand re-targeted.
+    const auto copy = [&](const Moved& m) {
+        const std::uint8_t length = m.instruction.length;
+        const std::uint64_t at = trampolineAddress + plan.trampoline.size();
+        const std::uint64_t from = target + m.offset;
+        for (std::uint8_t i = 0; i < length; ++i)
+            plan.trampoline.push_back(code[m.offset + i]);
+        if (!m.ripRelative)
+            return true;
+        const auto& raw = m.instruction.raw.disp;
+        const std::int64_t relative = distance(at + length, from + length + raw.value);
+        if (raw.size != 32 || !fitsInt32(relative))
+            return false;
+        writeInt32(plan.trampoline, plan.trampoline.size() - length + raw.offset, static_cast<std::int32_t>(relative));
+        return true;
+    };
+    bool endsInCall = false;
     for (const Moved& m : moved) {
         const std::uint8_t* bytes = code.data() + m.offset;
         const std::uint64_t from = target + m.offset;
-        const std::uint64_t at = trampolineAddress + plan.trampoline.size();
         const std::uint8_t length = m.instruction.length;
-        if (bytes[0] == 0x74 || bytes[0] == 0x75) {
-            if (length == 2) {
-                const std::uint64_t destination = from + 2 + static_cast<std::int8_t>(bytes[1]);
-                if (destination >= target && destination < target + covered)
-                    return fail("branch back into the replaced bytes");
-                // The short form becomes the near form: 0F 84 / 0F 85 rel32.
-                const std::int64_t relative = distance(at + 6, destination);
-                if (!reaches(machine, relative))
-                    return fail("conditional jump out of reach of the trampoline");
-                plan.trampoline.push_back(0x0F);
-                plan.trampoline.push_back(static_cast<std::uint8_t>(bytes[0] + 0x10));
-                appendInt32(plan.trampoline, static_cast<std::int32_t>(relative));
+        if (length == 2 && (bytes[0] == 0x74 || bytes[0] == 0x75)) {
+            // The short form becomes the near form: 0F 84 / 0F 85 rel32.
+            const std::uint64_t destination = from + 2 + static_cast<std::int8_t>(bytes[1]);
+            const std::int64_t relative = distance(trampolineAddress + plan.trampoline.size() + 6, destination);
+            if (!reaches(machine, relative))
+                return fail("conditional jump out of reach of the trampoline");
+            plan.trampoline.push_back(0x0F);
+            plan.trampoline.push_back(static_cast<std::uint8_t>(bytes[0] + 0x10));
+            appendInt32(plan.trampoline, static_cast<std::int32_t>(relative));
+        } else if (m.instruction.meta.category == ZYDIS_CATEGORY_CALL) {
+            // The last moved instruction: its callee returns to the original
+            // code after it, and sees the address it expects (get-pc thunks,
+            // unwinding) rather than one in the trampoline.
+            appendPush(plan.trampoline, machine, from + length);
+            endsInCall = true;
+            if (bytes[0] == 0xE8) {
+                std::int32_t rel32;
+                std::memcpy(&rel32, bytes + 1, 4);
+                const std::uint64_t callee = from + 5 + static_cast<std::int64_t>(rel32);
+                for (std::uint8_t byte :
+                     jump(machine, trampolineAddress + plan.trampoline.size(),
+                          machine == Machine::X86 ? callee & 0xFFFFFFFFu : callee))
+                    plan.trampoline.push_back(byte);
                 continue;
             }
-        }
-        for (std::uint8_t i = 0; i < length; ++i)
-            plan.trampoline.push_back(bytes[i]);
-        if (bytes[0] == 0xE8 && length == 5) {
-            std::int32_t rel32;
-            std::memcpy(&rel32, bytes + 1, 4);
-            const std::uint64_t destination = from + 5 + static_cast<std::int64_t>(rel32);
-            const std::int64_t relative = distance(at + 5, destination);
-            if (!reaches(machine, relative))
-                return fail("call out of reach of the trampoline");
-            writeInt32(plan.trampoline, plan.trampoline.size() - 4, static_cast<std::int32_t>(relative));
-        } else if (m.ripRelative) {
-            const auto& raw = m.instruction.raw.disp;
-            const std::uint64_t referenced = from + length + raw.value;
-            const std::int64_t relative = distance(at + length, referenced);
-            if (raw.size != 32 || !fitsInt32(relative))
+            // call r/m (FF /2) becomes jmp r/m (FF /4).
+            const std::size_t modrm = plan.trampoline.size() + m.instruction.raw.modrm.offset;
+            if (!copy(m))
                 return fail("RIP-relative operand out of reach of the trampoline");
-            writeInt32(plan.trampoline, plan.trampoline.size() - length + raw.offset, static_cast<std::int32_t>(relative));
+            plan.trampoline[modrm] = static_cast<std::uint8_t>((plan.trampoline[modrm] & 0xC7) | (4 << 3));
+        } else if (!copy(m)) {
+            return fail("RIP-relative operand out of reach of the trampoline");
         }
     }
-    for (std::uint8_t byte : jump(machine, trampolineAddress + plan.trampoline.size(), target + covered))
-        plan.trampoline.push_back(byte);
+    if (!endsInCall)
+        for (std::uint8_t byte : jump(machine, trampolineAddress + plan.trampoline.size(), target + covered))
+            plan.trampoline.push_back(byte);
     if (plan.trampoline.size() > kCodeAreaSize)
         return fail("moved instructions do not fit the trampoline");
 

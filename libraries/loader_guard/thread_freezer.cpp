@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 namespace Hooking {
 
 namespace {
@@ -18,29 +20,32 @@ std::uintptr_t instructionPointer(const CONTEXT& context)
 #endif
 }
 
-bool insideAny(std::uintptr_t address, const std::vector<ThreadFreezer::Range>& ranges)
+// An instruction pointer that could not be read (0) may be in any range.
+bool within(std::uintptr_t where, const ThreadFreezer::Range& range)
 {
-    for (const auto& [begin, end] : ranges)
-        if (address >= begin && address < end)
-            return true;
-    return false;
+    return where == 0 || (where >= range.first && where < range.second);
 }
 
-// Suspends the thread and reads its context only once it is suspended. True
-// when it is held outside the patched ranges.
-bool holdOutside(HANDLE thread, const std::vector<ThreadFreezer::Range>& ranges)
+enum class Hold { Outside, Inside, NotHeld };
+
+// Suspends the thread and reads its context only once it is suspended. A
+// thread inside a range gets three chances to leave it; if it stays, it stays
+// suspended, with its instruction pointer in `where`.
+Hold hold(HANDLE thread, const std::vector<ThreadFreezer::Range>& ranges, std::uintptr_t& where)
 {
-    for (int attempt = 0; attempt < kTries; ++attempt) {
+    for (int attempt = 1;; ++attempt) {
         if (::SuspendThread(thread) == static_cast<DWORD>(-1))
-            return false;
+            return Hold::NotHeld;
         CONTEXT context{};
         context.ContextFlags = CONTEXT_CONTROL;
-        if (::GetThreadContext(thread, &context) && !insideAny(instructionPointer(context), ranges))
-            return true;
+        where = ::GetThreadContext(thread, &context) ? instructionPointer(context) : 0;
+        if (std::none_of(ranges.begin(), ranges.end(), [&](const auto& range) { return within(where, range); }))
+            return Hold::Outside;
+        if (attempt == kTries)
+            return Hold::Inside;
         ::ResumeThread(thread);
         ::Sleep(kRetryDelayMs);
     }
-    return false;
 }
 
 // Suspending and resuming at time-critical priority keeps the calling thread
@@ -59,7 +64,7 @@ private:
 
 } // namespace
 
-ThreadFreezer::ThreadFreezer(const std::vector<Range>& patched)
+ThreadFreezer::ThreadFreezer(const std::vector<Range>& patched) : occupied_(patched.size(), false)
 {
     const System::Win32::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot)
@@ -74,7 +79,13 @@ ThreadFreezer::ThreadFreezer(const std::vector<Range>& patched)
         if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self)
             continue;
         System::Win32::UniqueHandle thread(::OpenThread(THREAD_ALL_ACCESS, FALSE, entry.th32ThreadID));
-        if (thread && holdOutside(thread.get(), patched))
+        std::uintptr_t where = 0;
+        const Hold held = thread ? hold(thread.get(), patched, where) : Hold::NotHeld;
+        if (held == Hold::Inside)
+            for (std::size_t i = 0; i < patched.size(); ++i)
+                if (within(where, patched[i]))
+                    occupied_[i] = true;
+        if (held != Hold::NotHeld)
             suspended_.push_back(std::move(thread));
     }
 }

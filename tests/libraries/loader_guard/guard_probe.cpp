@@ -4,6 +4,7 @@
 // Prints one line per failed check and exits with the number of failures.
 #include "loader_guard/hook_engine.h"
 #include "loader_guard/loader_guard.h"
+#include "system/win32/unique_resource.h"
 
 #include <windows.h>
 
@@ -159,6 +160,8 @@ int engine()
     HookDescriptor batch[] = {{&first, hook, 7}, {&second, hook, 7}};
     check(setHooks(batch, 2) == 1, "a batch naming one function twice places one hook");
     check(batch[0].hooked == 1 && batch[1].hooked == 0, "the second descriptor reports 0");
+    check(batch[0].outcome == HookOutcome::Placed && batch[1].outcome == HookOutcome::SameTargetInBatch,
+          "the outcomes name the placed hook and the repeated target");
     check(as<IntFunction>(target)() == 2, "the patched function enters the hook");
     check(as<IntFunction>(first)() == 1, "the trampoline keeps the original behaviour");
     check(second == target, "an unhooked descriptor keeps the function's address");
@@ -168,9 +171,58 @@ int engine()
     void* shortFunction = makeFunction(tooShort);
     void* variable = shortFunction;
     HookDescriptor refused[] = {{&variable, hook, 7}};
-    check(setHooks(refused, 1) == 0 && refused[0].hooked == 0, "a too short function is refused");
+    check(setHooks(refused, 1) == 0 && refused[0].hooked == 0 && refused[0].outcome == HookOutcome::Refused,
+          "a too short function is refused");
     check(std::memcmp(shortFunction, tooShort.data(), tooShort.size()) == 0, "a refused function is left untouched");
     check(variable == shortFunction, "a refused descriptor keeps the function's address");
+    return failures;
+}
+
+std::uintptr_t instructionPointer(HANDLE thread)
+{
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    ::SuspendThread(thread);
+    ::GetThreadContext(thread, &context);
+    ::ResumeThread(thread);
+#if defined(_WIN64)
+    return context.Rip;
+#else
+    return context.Eip;
+#endif
+}
+
+// A thread that never leaves a function's first bytes: it runs EB FE (a jump
+// to itself), the second and third byte of "mov eax, 9090FEEBh". Writing the
+// hook's jump over it would send the thread into the middle of the jump.
+int threadInPatchedBytes()
+{
+    const std::vector<unsigned char> spinsInside = {0xB8, 0xEB, 0xFE, 0x90, 0x90, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC};
+    void* target = makeFunction(spinsInside);
+    void* other = makeFunction({0xB8, 0x01, 0, 0, 0, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC});
+    void* hook = makeFunction({0xB8, 0x02, 0, 0, 0, 0xC3});
+    const auto loop = reinterpret_cast<std::uintptr_t>(target) + 1;
+    const System::Win32::UniqueHandle spinner(
+        ::CreateThread(nullptr, 0, as<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(loop)), nullptr, 0, nullptr));
+    check(static_cast<bool>(spinner), "the spinning thread starts");
+    if (!spinner)
+        return failures;
+    while (instructionPointer(spinner.get()) != loop)
+        ::Sleep(1);
+
+    void* first = target;
+    void* second = other;
+    HookDescriptor batch[] = {{&first, hook, 7}, {&second, hook, 7}};
+    check(setHooks(batch, 2) == 1, "one of the two functions is hooked");
+    check(batch[0].hooked == 0 && batch[0].outcome == HookOutcome::ThreadInPatchedBytes,
+          "the function a thread is inside is refused as such");
+    check(std::memcmp(target, spinsInside.data(), spinsInside.size()) == 0 && first == target,
+          "the function a thread is inside is left untouched");
+    check(batch[1].outcome == HookOutcome::Placed && as<IntFunction>(other)() == 2,
+          "the other function of the batch is hooked");
+    check(::SuspendThread(spinner.get()) == 0 && instructionPointer(spinner.get()) == loop,
+          "the thread inside runs on where it was");
+    ::TerminateThread(spinner.get(), 0);
     return failures;
 }
 
@@ -191,6 +243,8 @@ int wmain(int argc, wchar_t** argv)
         result = engine();
     else if (which == L"spinning-thread")
         result = spinningThread();
+    else if (which == L"thread-in-patched-bytes")
+        result = threadInPatchedBytes();
     std::fflush(stdout);
     return result;
 }

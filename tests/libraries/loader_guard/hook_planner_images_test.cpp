@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 namespace {
 
@@ -116,6 +118,7 @@ private:
 struct Meaning {
     ZydisMnemonic mnemonic;
     std::vector<std::uint64_t> targets; // absolute branch and memory targets
+    std::uint64_t immediate = 0;        // the first other immediate, sign-extended
 };
 
 class Decoder {
@@ -136,10 +139,13 @@ public:
             return 0;
         out.mnemonic = instruction.mnemonic;
         out.targets.clear();
+        out.immediate = 0;
         for (std::uint8_t i = 0; i < instruction.operand_count_visible; ++i) {
             const ZydisDecodedOperand& operand = operands[i];
             const bool relative = operand.type == ZYDIS_OPERAND_TYPE_IMMEDIATE && operand.imm.is_relative;
             const bool ripMemory = operand.type == ZYDIS_OPERAND_TYPE_MEMORY && operand.mem.base == ZYDIS_REGISTER_RIP;
+            if (operand.type == ZYDIS_OPERAND_TYPE_IMMEDIATE && !relative && out.targets.empty() && out.immediate == 0)
+                out.immediate = operand.imm.value.u;
             ZyanU64 absolute = 0;
             if ((relative || ripMemory) && ZYAN_SUCCESS(ZydisCalcAbsoluteAddress(&instruction, &operand, address, &absolute)))
                 out.targets.push_back(absolute);
@@ -161,40 +167,68 @@ TEST_P(WineImage, EveryExportIsRefusedOrMovedFaithfully)
     const std::vector<std::uint32_t> functions = image.exportedCode();
     ASSERT_GT(functions.size(), 100u);
     int planned = 0;
+    std::map<std::string, int> refusals;
     for (std::uint32_t rva : functions) {
         const std::uint64_t target = image.imageBase() + rva;
         const std::uint64_t trampoline = target - 0x01000000;
-        const Bytes code = image.codeAt(rva, 64);
-        const auto plan = Hooking::planPatch(image.machine(), code, target, trampoline, trampoline + 0x40, target + 0x100);
-        if (!plan)
+        const Bytes code = image.codeAt(rva, Hooking::kCodeWindow);
+        Hooking::Refusal why;
+        const auto plan = Hooking::planPatch(image.machine(), code, target, trampoline, trampoline + 0x40, target + 0x100, &why);
+        if (!plan) {
+            ++refusals[why.reason];
             continue;
+        }
         ++planned;
         // Walk the originals and their moved copies side by side.
         std::size_t original = 0, moved = 0;
+        bool endsInCall = false;
         while (original < plan->overwrittenLength) {
             Meaning was, is;
             const std::size_t wasLength = decoder.meaning(code, original, target + original, was);
-            const std::size_t isLength = decoder.meaning(plan->trampoline, moved, trampoline + moved, is);
+            std::size_t isLength = decoder.meaning(plan->trampoline, moved, trampoline + moved, is);
             ASSERT_GT(wasLength, 0u);
             ASSERT_GT(isLength, 0u) << std::hex << target;
-            EXPECT_EQ(is.mnemonic, was.mnemonic) << std::hex << target << " +" << original;
+            if (was.mnemonic == ZYDIS_MNEMONIC_CALL) {
+                // Push of the original return address (x86-64: its upper half
+                // by mov dword [rsp+4]), then a jump where the call went.
+                ASSERT_EQ(is.mnemonic, ZYDIS_MNEMONIC_PUSH) << std::hex << target;
+                std::uint64_t pushed = image.machine() == Machine::X86 ? is.immediate & 0xFFFFFFFFu : is.immediate;
+                moved += isLength;
+                const Bytes upperHalf = {0xC7, 0x44, 0x24, 0x04};
+                if (std::equal(upperHalf.begin(), upperHalf.end(), plan->trampoline.begin() + moved)) {
+                    pushed = (pushed & 0xFFFFFFFFu) | (std::uint64_t{read<std::uint32_t>(plan->trampoline, moved + 4)} << 32);
+                    moved += 8;
+                }
+                EXPECT_EQ(pushed, target + original + wasLength) << std::hex << target;
+                isLength = decoder.meaning(plan->trampoline, moved, trampoline + moved, is);
+                ASSERT_GT(isLength, 0u) << std::hex << target;
+                EXPECT_EQ(is.mnemonic, ZYDIS_MNEMONIC_JMP) << std::hex << target;
+                endsInCall = true;
+            } else {
+                EXPECT_EQ(is.mnemonic, was.mnemonic) << std::hex << target << " +" << original;
+            }
             EXPECT_EQ(is.targets, was.targets) << std::hex << target << " +" << original;
             original += wasLength;
             moved += isLength;
         }
         EXPECT_EQ(original, plan->overwrittenLength);
-        // Then the jump back to the rest of the function.
-        Meaning back;
-        ASSERT_GT(decoder.meaning(plan->trampoline, moved, trampoline + moved, back), 0u);
-        EXPECT_EQ(back.mnemonic, ZYDIS_MNEMONIC_JMP) << std::hex << target;
-        if (back.targets.size() == 1 && plan->trampoline[moved] == 0xE9) {
-            EXPECT_EQ(back.targets[0], target + plan->overwrittenLength) << std::hex << target;
+        // A moved call returns into the function by itself; anything else jumps back.
+        if (!endsInCall) {
+            Meaning back;
+            ASSERT_GT(decoder.meaning(plan->trampoline, moved, trampoline + moved, back), 0u);
+            EXPECT_EQ(back.mnemonic, ZYDIS_MNEMONIC_JMP) << std::hex << target;
+            if (back.targets.size() == 1 && plan->trampoline[moved] == 0xE9) {
+                EXPECT_EQ(back.targets[0], target + plan->overwrittenLength) << std::hex << target;
+            }
         }
+        EXPECT_EQ(moved + (endsInCall ? 0 : 5), plan->trampoline.size()) << std::hex << target;
     }
     // Most system functions can be hooked at all.
     EXPECT_GT(planned, static_cast<int>(functions.size()) / 2) << GetParam();
     std::printf("%s: %zu exported functions, %d planned, %zu refused\n", GetParam().c_str(), functions.size(), planned,
                 functions.size() - planned);
+    for (const auto& [reason, count] : refusals)
+        std::printf("  %d: %s\n", count, reason.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(

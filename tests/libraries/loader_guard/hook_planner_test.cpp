@@ -19,6 +19,8 @@ constexpr std::uint64_t kStop = 0x00F00000;       // a return here ends the run
 constexpr std::uint64_t kStackTop = 0x00E00000;
 constexpr std::uint64_t kTarget = 0x10000000;
 constexpr std::uint64_t kHelper = 0x10000800;      // a function the target calls
+constexpr std::uint64_t kGetPcThunk = 0x10000900;  // mov ebx, [esp]; ret
+constexpr std::uint64_t kSlot = 0x10000A00;        // holds kHelper
 constexpr std::uint64_t kHook = 0x10002000;
 constexpr std::uint64_t kNearTrampoline = 0x10001000;
 constexpr std::uint64_t kFarTrampoline = 0x60000000; // 1.25 GB away: still within reach
@@ -30,6 +32,9 @@ Bytes withPadding(Bytes code)
     return code;
 }
 
+const Bytes kReturnsTwo = {0xB8, 0x02, 0x00, 0x00, 0x00, 0xC3};  // mov eax, 2; ret
+const Bytes kReturnsSeven = {0xB8, 0x07, 0x00, 0x00, 0x00, 0xC3};
+
 class Emulator {
 public:
     explicit Emulator(Machine machine) : machine_(machine)
@@ -38,6 +43,9 @@ public:
         for (std::uint64_t base : {kStop & ~(kRegionSize - 1), kStackTop - kRegionSize, kTarget, kFarTrampoline})
             uc_mem_map(uc_, base, kRegionSize, UC_PROT_ALL);
         write(kStop, {0xF4});
+        write(kHelper, kReturnsSeven);
+        write(kGetPcThunk, {0x8B, 0x1C, 0x24, 0xC3});
+        write(kSlot, {0x00, 0x08, 0x00, 0x10, 0, 0, 0, 0});
     }
     ~Emulator() { uc_close(uc_); }
 
@@ -49,7 +57,15 @@ public:
         uc_ctl_remove_cache(uc_, address, address + bytes.size());
     }
 
-    // Calls the code at `address` and returns eax/rax when it returns.
+    Hooking::ReadMemory reader()
+    {
+        return [this](std::uint64_t address, void* buffer, std::size_t size) {
+            return uc_mem_read(uc_, address, buffer, size) == UC_ERR_OK;
+        };
+    }
+
+    // Calls the code at `address` with ecx/rcx = kHelper and edx/rdx = kSlot,
+    // and returns eax/rax when it returns.
     std::uint64_t call(std::uint64_t address)
     {
         const std::uint64_t stack = kStackTop - 0x100;
@@ -59,6 +75,8 @@ public:
         uc_reg_write(uc_, sp, &stack);
         std::uint64_t zero = 0;
         uc_reg_write(uc_, machine_ == Machine::X64 ? UC_X86_REG_RAX : UC_X86_REG_EAX, &zero);
+        uc_reg_write(uc_, machine_ == Machine::X64 ? UC_X86_REG_RCX : UC_X86_REG_ECX, &kHelper);
+        uc_reg_write(uc_, machine_ == Machine::X64 ? UC_X86_REG_RDX : UC_X86_REG_EDX, &kSlot);
         const uc_err error = uc_emu_start(uc_, address, kStop, 0, 10000);
         EXPECT_EQ(error, UC_ERR_OK) << uc_strerror(error);
         std::uint64_t result = 0;
@@ -87,9 +105,6 @@ Bytes concat(std::initializer_list<Bytes> parts)
     return all;
 }
 
-const Bytes kReturnsTwo = {0xB8, 0x02, 0x00, 0x00, 0x00, 0xC3};  // mov eax, 2; ret
-const Bytes kReturnsSeven = {0xB8, 0x07, 0x00, 0x00, 0x00, 0xC3};
-
 struct PrologueCase {
     const char* name;
     Machine machine;
@@ -106,7 +121,6 @@ TEST_P(PlannedHook, TargetLandsInTheHookAndTheTrampolineKeepsTheOriginalBehaviou
     const PrologueCase& c = GetParam();
     Emulator cpu(c.machine);
     cpu.write(kTarget, withPadding(c.code));
-    cpu.write(kHelper, kReturnsSeven);
     cpu.write(kHook, kReturnsTwo);
     ASSERT_EQ(cpu.call(kTarget), c.original) << "the unpatched function";
 
@@ -141,7 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
         // mov rax, [rip+8]; ret; data: the RIP-relative load is re-targeted
         PrologueCase{"X64RipRelativeLoad", Machine::X64, {0x48, 0x8B, 0x05, 0x08, 0, 0, 0, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0x44, 0x33, 0x22, 0x11, 0, 0, 0, 0}, kFarTrampoline, 7, 0x11223344},
         // sub rsp, 28h; call helper; add rsp, 28h; ret
-        PrologueCase{"X64RelativeCall", Machine::X64, concat({{0x48, 0x83, 0xEC, 0x28, 0xE8}, rel32(kTarget + 9, kHelper), {0x48, 0x83, 0xC4, 0x28, 0xC3}}), kFarTrampoline, 9, 7}),
+        PrologueCase{"X64RelativeCall", Machine::X64, concat({{0x48, 0x83, 0xEC, 0x28, 0xE8}, rel32(kTarget + 9, kHelper), {0x48, 0x83, 0xC4, 0x28, 0xC3}}), kFarTrampoline, 9, 7},
+        // call [slot]; ret / call [rip -> slot]; ret: the indirect call becomes an indirect jump
+        PrologueCase{"X86IndirectCall", Machine::X86, {0xFF, 0x15, 0x00, 0x0A, 0x00, 0x10, 0xC3}, kFarTrampoline, 6, 7},
+        PrologueCase{"X64RipRelativeCall", Machine::X64, concat({{0xFF, 0x15}, rel32(kTarget + 6, kSlot), {0xC3}}), kFarTrampoline, 6, 7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A hook more than 2 GB away from an x86-64 target is reached through the
@@ -163,6 +180,92 @@ TEST(PlannedHook, FarHookGoesThroughTheJumpToHookArea)
     EXPECT_EQ(cpu.call(kTarget), 2u);
     EXPECT_EQ(cpu.call(kNearTrampoline), 1u);
 }
+
+// Code that was once accepted and then moved wrongly. Each is resolved and
+// planned as the engine does; refusing it is always right, but a plan must
+// keep the function, its trampoline and the code after it working.
+struct HazardCase {
+    const char* name;
+    Machine machine;
+    Bytes code;                         // at `at`, padded with int3
+    std::uint64_t original;             // what it returns unhooked
+    bool mustHook;                      // the plan exists and is right
+    std::size_t neighbour = 0;          // offset of the function after it, 0 if none
+    std::uint64_t neighbourReturns = 0;
+    std::uint64_t at = kTarget;
+    std::uint64_t trampoline = kFarTrampoline;
+};
+
+void PrintTo(const HazardCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class HookedOrRefused : public testing::TestWithParam<HazardCase> {};
+
+TEST_P(HookedOrRefused, NeverMovedWrongly)
+{
+    const HazardCase& c = GetParam();
+    Emulator cpu(c.machine);
+    if (c.at != kTarget)
+        cpu.mapExtra(c.at);
+    cpu.write(c.at, withPadding(c.code));
+    cpu.write(kHook, kReturnsTwo);
+    ASSERT_EQ(cpu.call(c.at), c.original) << "the unpatched function";
+    if (c.neighbour != 0) {
+        ASSERT_EQ(cpu.call(c.at + c.neighbour), c.neighbourReturns) << "the unpatched neighbour";
+    }
+
+    const std::uint64_t target = Hooking::resolveJumps(c.machine, c.at, cpu.reader());
+    Hooking::Refusal refusal;
+    const auto plan = Hooking::planPatch(c.machine, Hooking::readCode(cpu.reader(), target), target, c.trampoline,
+                                         c.trampoline + 0x40, kHook, &refusal);
+    if (!plan) {
+        EXPECT_FALSE(c.mustHook) << refusal.reason;
+        return;
+    }
+    cpu.write(c.trampoline, plan->trampoline);
+    cpu.write(c.trampoline + 0x40, plan->jumpToHook);
+    cpu.write(target, plan->targetPatch);
+    EXPECT_EQ(cpu.call(c.at), 2u) << "the patched function enters the hook";
+    EXPECT_EQ(cpu.call(c.trampoline), c.original) << "the trampoline runs the original";
+    if (c.neighbour != 0) {
+        EXPECT_EQ(cpu.call(c.at + c.neighbour), c.neighbourReturns) << "the neighbour is untouched";
+    }
+}
+
+// A value the get-pc rows load relative to their own address.
+Bytes withData(Bytes code)
+{
+    code.resize(0x10, 0xCC);
+    return concat({code, {0x34, 0x12, 0x00, 0x00}});
+}
+
+// call $+5; pop eax/rax; mov eax, [eax/rax + 0Bh] (the data at +10h); ret
+const Bytes kCallPop = withData({0xE8, 0, 0, 0, 0, 0x58, 0x8B, 0x40, 0x0B, 0xC3});
+// xor eax, eax; loop: add eax, 1; cmp eax, 3; jne loop; ret
+const Bytes kLoopToSecondInstruction = {0x31, 0xC0, 0x83, 0xC0, 0x01, 0x83, 0xF8, 0x03, 0x75, 0xF8, 0xC3};
+constexpr std::uint64_t kHighTarget = 0x7FF612340000; // above 4 GB: the pushed address needs its upper half
+
+INSTANTIATE_TEST_SUITE_P(
+    Prologues, HookedOrRefused,
+    testing::Values(
+        // A later branch lands in the replaced bytes.
+        HazardCase{"X86LoopBackToSecondInstruction", Machine::X86, kLoopToSecondInstruction, 3, false},
+        HazardCase{"X64LoopBackToSecondInstruction", Machine::X64, kLoopToSecondInstruction, 3, false},
+        // xor eax, eax; jmp [edx] / jmp rcx (to the helper), then the next function: mov eax, 5; ret
+        HazardCase{"X86IndirectJumpBeforeNeighbour", Machine::X86, {0x31, 0xC0, 0xFF, 0x22, 0xB8, 0x05, 0, 0, 0, 0xC3}, 7, false, 4, 5},
+        HazardCase{"X64RegisterJumpBeforeNeighbour", Machine::X64, {0x31, 0xC0, 0xFF, 0xE1, 0xB8, 0x05, 0, 0, 0, 0xC3}, 7, false, 4, 5},
+        // The callee reads its return address.
+        HazardCase{"X86CallPop", Machine::X86, kCallPop, 0x1234, true},
+        // call get_pc_thunk (mov ebx, [esp]; ret); mov eax, [ebx + 0Bh]; ret
+        HazardCase{"X86GetPcThunk", Machine::X86, withData(concat({{0xE8}, rel32(kTarget + 5, kGetPcThunk), {0x8B, 0x43, 0x0B, 0xC3}})), 0x1234, true},
+        HazardCase{"X64CallPop", Machine::X64, kCallPop, 0x1234, true},
+        HazardCase{"X64CallPopAbove4GB", Machine::X64, kCallPop, 0x1234, true, 0, 0, kHighTarget, kHighTarget + 0x1000},
+        // A loop entered at its condition: jmp cond; body: add eax, 2; cond: cmp eax, 6; jb body; ret
+        HazardCase{"X86RotatedLoop", Machine::X86, {0xEB, 0x03, 0x83, 0xC0, 0x02, 0x3D, 0x06, 0, 0, 0, 0x72, 0xF6, 0xC3}, 6, false},
+        HazardCase{"X64RotatedLoopNearJump", Machine::X64, {0xE9, 0x03, 0, 0, 0, 0x83, 0xC0, 0x02, 0x3D, 0x06, 0, 0, 0, 0x72, 0xF6, 0xC3}, 6, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusalCase {
     const char* name;
@@ -188,6 +291,10 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"OtherConditionalBranchFirst", Machine::X86, {0x31, 0xC0, 0x0F, 0x84, 0, 0, 0, 0, 0xC3}},
                     RefusalCase{"JumpWithinFiveBytes", Machine::X86, {0x31, 0xC0, 0xEB, 0x00, 0x90, 0xC3}},
                     RefusalCase{"UnknownInstruction", Machine::X64, {0x06, 0x06, 0x06, 0x06, 0x06}},
+                    // call ecx; mov eax, 1; ret: the callee would return into the jump to the hook.
+                    RefusalCase{"CallReturningIntoReplacedBytes", Machine::X86, {0xFF, 0xD1, 0xB8, 0x01, 0, 0, 0, 0xC3}},
+                    // call [esp+4]: the pushed return address would move the operand.
+                    RefusalCase{"CallThroughStackPointer", Machine::X86, {0xFF, 0x94, 0x24, 0x04, 0, 0, 0, 0xC3}},
                     // A RIP-relative reference 3 GB away from a trampoline cannot be re-targeted.
                     RefusalCase{"X64RipRelativeOutOfReach", Machine::X64, {0x48, 0x8B, 0x05, 0x00, 0x00, 0x00, 0x80, 0xC3}}),
     [](const auto& info) { return std::string(info.param.name); });
