@@ -1,5 +1,7 @@
 #pragma once
 
+#include "parameters.h"
+
 #include <gsl/util>
 
 #include <cstdint>
@@ -7,21 +9,6 @@
 #include <string>
 
 namespace Diagnostics {
-
-enum class FailureSeverity : int { Critical = 0, Major = 1, Minor = 2 };
-
-// What the host tells crash reporting about itself at start-up.
-struct Parameters {
-    std::wstring applicationPath;
-    std::wstring libraryDirectory;
-    std::wstring appVersion;
-    std::wstring baseDirectory;
-    std::wstring installationId;
-    std::function<void(int level, const std::wstring& text)> logSink;
-    int processingMode = 1;
-    bool restartOnFatal = false;
-    FailureSeverity processFailureSeverity = FailureSeverity::Major;
-};
 
 using ScopeGuard = gsl::final_action<std::function<void()>>;
 
