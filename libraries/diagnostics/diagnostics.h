@@ -23,6 +23,9 @@ using AssertionHandler = void (*)(const wchar_t*, const wchar_t*, const wchar_t*
 // Installs a handler and returns the one it replaces.
 AssertionHandler setAssertionHandler(AssertionHandler handler);
 
+// The handler installed now; null when there is none.
+AssertionHandler assertionHandler();
+
 // Reports an assertion through the crash-reporting library; does nothing while
 // the library is not loaded.
 void reportAssertion(const wchar_t* text1, const wchar_t* text2, const wchar_t* text3, const wchar_t* text4,
