@@ -55,9 +55,11 @@ std::vector<int> statuses(const wchar_t* variable, const wchar_t* fallback)
 
 void send(const std::vector<int>& values)
 {
+    // Recorded first: a status that ends the host's wait is then in the record
+    // before anything the host does afterwards.
     for (const int value : values) {
-        statusCallback(currentStatus.exchange(value), value);
         Standin::record("status " + std::to_string(value));
+        statusCallback(currentStatus.exchange(value), value);
     }
 }
 
