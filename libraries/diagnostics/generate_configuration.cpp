@@ -126,11 +126,13 @@ std::uint8_t processingMode(int mode)
 constexpr wchar_t kProductName[] = L"Tervane Arvenna";
 constexpr wchar_t kHelpLinkText[] = L"Contact Player Support";
 constexpr wchar_t kStoppedWorking[] = L"The application has stopped working";
-constexpr wchar_t kReportCreated[] = L"A problem occurred during the program execution flow and a report has been created.";
+constexpr wchar_t kReportCreated[] =
+    L"A problem occurred during the program execution flow and a report has been created.";
 
 VESK::DialogContent dialogContent(const wchar_t* header, const wchar_t* description)
 {
-    const std::wstring supportPage = std::wstring(L"https://") + Deployment::kSupportSiteHost + L"/support/products/tvx/";
+    const std::wstring supportPage =
+        std::wstring(L"https://") + Deployment::kSupportSiteHost + L"/support/products/tvx/";
     return {kProductName, header, description, kHelpLinkText, supportPage};
 }
 
@@ -183,12 +185,13 @@ VESK::Configuration generateConfiguration(const Parameters& parameters, const st
                                        L"restart the application or close it."),
         L"Restart", L"Close", 1, 0};
     configuration.NotificationTerminateDialog = {
-        dialogContent(kStoppedWorking,
-                      L"A problem has caused the program to stop working correctly. Click \"Ok\" to close the program."),
+        dialogContent(kStoppedWorking, L"A problem has caused the program to stop working correctly. Click \"Ok\" "
+                                       L"to close the program."),
         L"Ok"};
     configuration.NotificationDialog = {dialogContent(L"Application invariant check failed", kReportCreated), L"Ok"};
     configuration.NotificationAndTerminatePopup = {
-        kStoppedWorking, L"A problem has caused the program to stop working correctly and a report has been created.", 2};
+        kStoppedWorking,
+        L"A problem has caused the program to stop working correctly and a report has been created.", 2};
     configuration.NotificationPopup = {kStoppedWorking, kReportCreated, 2};
 
     configuration.DumpGenerationProgressSettings = {

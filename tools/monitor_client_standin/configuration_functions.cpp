@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -48,37 +49,38 @@ void destroy(Structure* structure, const char* family)
         structure->alive = false;
 }
 
+std::string text(const char* value)
+{
+    return " " + Standin::quoted(value);
+}
+
+std::string numbers(std::initializer_list<std::uint64_t> values)
+{
+    std::string text;
+    for (const std::uint64_t value : values)
+        text += " " + std::to_string(value);
+    return text;
+}
+
 } // namespace
 
 #define STRUCTURE(Family)                                                                                          \
     STANDIN_EXPORT Structure* STANDIN_CALL Create##Family() { return create(#Family); }                            \
     STANDIN_EXPORT void STANDIN_CALL Free##Family(Structure* s) { destroy(s, #Family); }
-#define TEXT(Name, Family)                                                                                         \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, const char* v) { return answer(#Name, #Family, s, " " + Standin::quoted(v)); }
-#define FLAG(Name, Family)                                                                                         \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, int v) { return answer(#Name, #Family, s, " " + std::to_string(v)); }
-#define U32(Name, Family)                                                                                          \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, std::uint32_t v) { return answer(#Name, #Family, s, " " + std::to_string(v)); }
-#define U64(Name, Family)                                                                                          \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, std::uint64_t v) { return answer(#Name, #Family, s, " " + std::to_string(v)); }
-#define CHILD(Name, Family, Child)                                                                                 \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, const Structure* c) { return answer(#Name, #Family, s, " " + handle(c, #Child)); }
+#define SETTER(Name, Family, Parameters, Values)                                                                   \
+    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, Parameters) { return answer(#Name, #Family, s, Values); }
+#define COMMA ,
+#define STRING(Name, Family) SETTER(Name, Family, const char* v, text(v))
+#define FLAG(Name, Family) SETTER(Name, Family, int v, " " + std::to_string(v))
+#define U32(Name, Family) SETTER(Name, Family, std::uint32_t v, numbers({v}))
+#define U64(Name, Family) SETTER(Name, Family, std::uint64_t v, numbers({v}))
+#define CHILD(Name, Family, Child) SETTER(Name, Family, const Structure* c, " " + handle(c, #Child))
 #define NAMED(Name, Family, Child)                                                                                 \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, const char* n, const Structure* c)                          \
-    {                                                                                                              \
-        return answer(#Name, #Family, s, " " + Standin::quoted(n) + " " + handle(c, #Child));                      \
-    }
-#define PAIR(Name, Family)                                                                                         \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, const char* k, const char* v)                               \
-    {                                                                                                              \
-        return answer(#Name, #Family, s, " " + Standin::quoted(k) + " " + Standin::quoted(v));                     \
-    }
+    SETTER(Name, Family, const char* n COMMA const Structure* c, text(n) + " " + handle(c, #Child))
+#define PAIR(Name, Family) SETTER(Name, Family, const char* k COMMA const char* v, text(k) + text(v))
 #define INTERVALS(Name, Family)                                                                                    \
-    STANDIN_EXPORT int STANDIN_CALL Name(Structure* s, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) \
-    {                                                                                                              \
-        return answer(#Name, #Family, s, " " + std::to_string(a) + " " + std::to_string(b) + " " +                \
-                                             std::to_string(c) + " " + std::to_string(d));                         \
-    }
+    SETTER(Name, Family, std::uint32_t a COMMA std::uint32_t b COMMA std::uint32_t c COMMA std::uint32_t d,        \
+           numbers({a, b, c, d}))
 
 STRUCTURE(AbnormalTerminationHandling)
 FLAG(ATH_SetHandleAbnormalTermination, AbnormalTerminationHandling)
@@ -88,23 +90,23 @@ STRUCTURE(ArtifactDefinitions)
 NAMED(AD_InsertFileArtifacts, ArtifactDefinitions, FileArtifact)
 
 STRUCTURE(ClientInfo)
-TEXT(CI_SetAppId, ClientInfo)
-TEXT(CI_SetAppVersion, ClientInfo)
-TEXT(CI_SetComponentId, ClientInfo)
-TEXT(CI_SetClientExecutable, ClientInfo)
-TEXT(CI_InsertRestartArguments, ClientInfo)
-TEXT(CI_SetLongDescr, ClientInfo)
+STRING(CI_SetAppId, ClientInfo)
+STRING(CI_SetAppVersion, ClientInfo)
+STRING(CI_SetComponentId, ClientInfo)
+STRING(CI_SetClientExecutable, ClientInfo)
+STRING(CI_InsertRestartArguments, ClientInfo)
+STRING(CI_SetLongDescr, ClientInfo)
 PAIR(CI_InsertCustomClientData, ClientInfo)
-TEXT(CI_SetBuildCommitHash, ClientInfo)
+STRING(CI_SetBuildCommitHash, ClientInfo)
 
 STRUCTURE(Configuration)
 CHILD(C_SetClientInformation, Configuration, ClientInfo)
 CHILD(C_SetServerConnection, Configuration, ConnectionConfig)
 FLAG(C_SetProcessingMode, Configuration)
-TEXT(C_SetReportsWorkingFolder, Configuration)
-TEXT(C_SetMonitorLogsFolderPath, Configuration)
+STRING(C_SetReportsWorkingFolder, Configuration)
+STRING(C_SetMonitorLogsFolderPath, Configuration)
 U32(C_SetMonitorLogFilesMaxCount, Configuration)
-TEXT(C_SetMonitorDirPath, Configuration)
+STRING(C_SetMonitorDirPath, Configuration)
 CHILD(C_SetArtifacts, Configuration, ArtifactDefinitions)
 CHILD(C_InsertEvents, Configuration, EventConfig)
 CHILD(C_SetMonitorLogsRestrictions, Configuration, FileCollectionRestrictions)
@@ -127,18 +129,18 @@ FLAG(C_SetCreateSessionFiles, Configuration)
 FLAG(C_SetKeepLastProcessedReports, Configuration)
 
 STRUCTURE(ConnectionConfig)
-TEXT(CC_SetServerUrl, ConnectionConfig)
+STRING(CC_SetServerUrl, ConnectionConfig)
 
 STRUCTURE(CrashDumpArtifact)
 FLAG(CDA_SetType, CrashDumpArtifact)
 U32(CDA_SetTimeoutMs, CrashDumpArtifact)
 
 STRUCTURE(DialogContent)
-TEXT(DC_SetCaption, DialogContent)
-TEXT(DC_SetHeader, DialogContent)
-TEXT(DC_SetDescription, DialogContent)
-TEXT(DC_SetHelpLinkText, DialogContent)
-TEXT(DC_SetHelpLinkUrl, DialogContent)
+STRING(DC_SetCaption, DialogContent)
+STRING(DC_SetHeader, DialogContent)
+STRING(DC_SetDescription, DialogContent)
+STRING(DC_SetHelpLinkText, DialogContent)
+STRING(DC_SetHelpLinkUrl, DialogContent)
 
 STRUCTURE(DumpGenerationProgressSettings)
 CHILD(DGPS_SetDumpProgressDialog, DumpGenerationProgressSettings, ProgressDialogContent)
@@ -146,8 +148,8 @@ FLAG(DGPS_SetShowProgressStartingFromDump, DumpGenerationProgressSettings)
 
 STRUCTURE(EventConfig)
 FLAG(EC_SetEventType, EventConfig)
-TEXT(EC_SetAssertType, EventConfig)
-TEXT(EC_SetCallstackHash, EventConfig)
+STRING(EC_SetAssertType, EventConfig)
+STRING(EC_SetCallstackHash, EventConfig)
 CHILD(EC_SetDump, EventConfig, CrashDumpArtifact)
 NAMED(EC_InsertFiles, EventConfig, FileCollectionRestrictions)
 FLAG(EC_SetIncludeMonitorLogs, EventConfig)
@@ -156,8 +158,8 @@ FLAG(EC_SetIncludeConfig, EventConfig)
 CHILD(EC_SetPostEventPolicy, EventConfig, PostEventPolicy)
 
 STRUCTURE(FileArtifact)
-TEXT(FA_SetDirectory, FileArtifact)
-TEXT(FA_SetFilenameMask, FileArtifact)
+STRING(FA_SetDirectory, FileArtifact)
+STRING(FA_SetFilenameMask, FileArtifact)
 FLAG(FA_SetRecursiveLookup, FileArtifact)
 
 STRUCTURE(FileCollectionRestrictions)
@@ -167,20 +169,20 @@ U64(FCR_SetModifiedLessThanDays, FileCollectionRestrictions)
 
 STRUCTURE(MonitorsSelfCrashHandling)
 FLAG(MSCH_SetEnable, MonitorsSelfCrashHandling)
-TEXT(MSCH_SetReportsFolder, MonitorsSelfCrashHandling)
-TEXT(MSCH_SetServerUrl, MonitorsSelfCrashHandling)
+STRING(MSCH_SetReportsFolder, MonitorsSelfCrashHandling)
+STRING(MSCH_SetServerUrl, MonitorsSelfCrashHandling)
 
 STRUCTURE(NotifyDialog)
 CHILD(ND_SetContent, NotifyDialog, DialogContent)
-TEXT(ND_SetOkButtonText, NotifyDialog)
+STRING(ND_SetOkButtonText, NotifyDialog)
 
 STRUCTURE(PluginPathWithArgument)
-TEXT(PPWA_SetPath, PluginPathWithArgument)
-TEXT(PPWA_InsertPluginArguments, PluginPathWithArgument)
+STRING(PPWA_SetPath, PluginPathWithArgument)
+STRING(PPWA_InsertPluginArguments, PluginPathWithArgument)
 
 STRUCTURE(PopupNotification)
-TEXT(PN_SetTitle, PopupNotification)
-TEXT(PN_SetDescription, PopupNotification)
+STRING(PN_SetTitle, PopupNotification)
+STRING(PN_SetDescription, PopupNotification)
 U64(PN_SetDemonstrationTimeoutSeconds, PopupNotification)
 
 STRUCTURE(PostEventPolicy)
@@ -190,15 +192,15 @@ U32(PEP_SetMaxSequentialRestartCount, PostEventPolicy)
 U32(PEP_SetSequentialRestartDetectionThresholdSeconds, PostEventPolicy)
 
 STRUCTURE(ProgressDialogContent)
-TEXT(PDC_SetCaption, ProgressDialogContent)
-TEXT(PDC_SetHeader, ProgressDialogContent)
-TEXT(PDC_SetDescription, ProgressDialogContent)
-TEXT(PDC_SetCancelMessage, ProgressDialogContent)
+STRING(PDC_SetCaption, ProgressDialogContent)
+STRING(PDC_SetHeader, ProgressDialogContent)
+STRING(PDC_SetDescription, ProgressDialogContent)
+STRING(PDC_SetCancelMessage, ProgressDialogContent)
 
 STRUCTURE(QuestionDialog)
 CHILD(QD_SetContent, QuestionDialog, DialogContent)
-TEXT(QD_SetYesButtonText, QuestionDialog)
-TEXT(QD_SetNoButtonText, QuestionDialog)
+STRING(QD_SetYesButtonText, QuestionDialog)
+STRING(QD_SetNoButtonText, QuestionDialog)
 FLAG(QD_SetDefaultButton, QuestionDialog)
 U32(QD_SetAutoDefaultTimeoutSeconds, QuestionDialog)
 

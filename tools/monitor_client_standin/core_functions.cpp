@@ -103,10 +103,8 @@ STANDIN_EXPORT int STANDIN_CALL GetStatus()
 STANDIN_EXPORT int STANDIN_CALL InitLib_Dyn(const Structure* configuration, LogCallback log, StatusCallback status,
                                             void* reserved, int flags)
 {
-    char line[128];
-    std::snprintf(line, sizeof(line), "InitLib_Dyn #%d %s %d", configuration ? static_cast<const Structure*>(configuration)->id : 0,
-                  reserved ? "reserved" : "(null)", flags);
-    Standin::record(line);
+    Standin::record("InitLib_Dyn #" + std::to_string(configuration ? configuration->id : 0) +
+                    (reserved ? " reserved " : " (null) ") + std::to_string(flags));
     if (!Standin::environment(L"OMBRIX_STANDIN_PROBE_LOADER").empty()) {
         Standin::record("kernel32!LoadLibraryW" + bytesAt(L"kernel32.dll", "LoadLibraryW"));
         Standin::record("kernelbase!LoadLibraryW" + bytesAt(L"kernelbase.dll", "LoadLibraryW"));
@@ -117,7 +115,8 @@ STANDIN_EXPORT int STANDIN_CALL InitLib_Dyn(const Structure* configuration, LogC
     currentStatus = result.empty() ? 6 : std::stoi(result);
     statusCallback = status;
     const std::wstring lateEventName = Standin::environment(L"OMBRIX_STANDIN_LATE_EVENT");
-    const HANDLE lateEvent = lateEventName.empty() ? nullptr : ::CreateEventW(nullptr, TRUE, FALSE, lateEventName.c_str());
+    const HANDLE lateEvent =
+        lateEventName.empty() ? nullptr : ::CreateEventW(nullptr, TRUE, FALSE, lateEventName.c_str());
     stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     statusThread = new std::thread(playScript, statuses(L"OMBRIX_STANDIN_STATUSES", L"7"),
                                    statuses(L"OMBRIX_STANDIN_LATE_STATUSES", L"none"), lateEvent);
