@@ -1,5 +1,7 @@
 #pragma once
 
+#include "parameters.h"
+
 #include <gsl/util>
 
 #include <cstdint>
@@ -7,21 +9,6 @@
 #include <string>
 
 namespace Diagnostics {
-
-enum class FailureSeverity : int { Critical = 0, Major = 1, Minor = 2 };
-
-// What the host tells crash reporting about itself at start-up.
-struct Parameters {
-    std::wstring applicationPath;
-    std::wstring libraryDirectory;
-    std::wstring appVersion;
-    std::wstring baseDirectory;
-    std::wstring installationId;
-    std::function<void(int level, const std::wstring& text)> logSink;
-    int processingMode = 1;
-    bool restartOnFatal = false;
-    FailureSeverity processFailureSeverity = FailureSeverity::Major;
-};
 
 using ScopeGuard = gsl::final_action<std::function<void()>>;
 
@@ -35,6 +22,9 @@ using AssertionHandler = void (*)(const wchar_t*, const wchar_t*, const wchar_t*
 
 // Installs a handler and returns the one it replaces.
 AssertionHandler setAssertionHandler(AssertionHandler handler);
+
+// The handler installed now; null when there is none.
+AssertionHandler assertionHandler();
 
 // Reports an assertion through the crash-reporting library; does nothing while
 // the library is not loaded.

@@ -306,3 +306,97 @@ TEST_F(Registration, PerUserUnregistrationAlwaysSucceeds)
 }
 
 } // namespace
+
+#include "support/monitor_client_standin.h"
+
+namespace {
+
+// The crash-reporting library lies in the parent of the host's folder: the host
+// is copied into a layout of that shape, with or without the stand-in.
+struct CrashReportingCase {
+    const char* name;
+    bool library;
+    bool disableBlackList;
+    friend void PrintTo(const CrashReportingCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HostCrashReporting : public HostProcess, public testing::WithParamInterface<CrashReportingCase> {
+protected:
+    HostCrashReporting()
+    {
+        std::filesystem::create_directory(dir_ / L"bin");
+        std::filesystem::copy_file(binDirectory() / L"ombrix.exe", host_);
+        if (GetParam().library)
+            std::filesystem::copy_file(standinDirectory() / L"monitor_client_impl.dll",
+                                       dir_ / L"monitor_client_impl.dll");
+    }
+
+    std::filesystem::path host_ = dir_ / L"bin" / L"ombrix.exe";
+};
+
+// The first bytes of LoadLibraryW in this process, where no guard is installed,
+// as the stand-in writes them.
+std::vector<std::string> pristineLoaderLines()
+{
+    std::vector<std::string> lines;
+    for (const wchar_t* module : {L"kernel32.dll", L"kernelbase.dll"}) {
+        const auto* code = reinterpret_cast<const unsigned char*>(::GetProcAddress(::GetModuleHandleW(module), "LoadLibraryW"));
+        std::string line = std::string(module == std::wstring(L"kernel32.dll") ? "kernel32" : "kernelbase") + "!LoadLibraryW";
+        for (int i = 0; code != nullptr && i < 16; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof(hex), " %02X", code[i]);
+            line += hex;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_P(HostCrashReporting, StartsTheLibraryFromTheParentFolderAfterTheLoaderGuard)
+{
+    const StandinRecord record;
+    const ScopedEnvironment probe(L"OMBRIX_STANDIN_PROBE_LOADER", L"1");
+    const ChildResult result = runProgram(host_, (GetParam().disableBlackList ? L"--disable-black-list " : L"") + logArgument());
+    EXPECT_EQ(result.exitCode, 3u);
+    EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue));
+
+    const std::vector<std::string> lines = record.lines();
+    if (!GetParam().library) {
+        EXPECT_THAT(lines, IsEmpty());
+        return;
+    }
+    const std::string base = dir_.path().string();
+    EXPECT_THAT(lines, testing::Contains("CI_SetAppVersion #2 \"26.00.02.1046\""));
+    EXPECT_THAT(lines, testing::Contains("CI_SetClientExecutable #2 \"" + host_.string() + "\""));
+    const std::regex installationId(R"(CI_InsertCustomClientData #2 "installation_id" "[0-9a-zA-Z]{40}")");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& l) { return std::regex_match(l, installationId); }),
+              1);
+    EXPECT_THAT(lines, testing::Contains("CI_InsertCustomClientData #2 \"process_failure_severity\" \"Major\""));
+    EXPECT_THAT(lines, testing::Contains("C_SetReportsWorkingFolder #1 \"" + base + "\\vesk\""));
+    EXPECT_THAT(lines, testing::Contains("FA_SetDirectory #14 \"" + base + "\\logs\""));
+    // Every setter of the configuration (no monitor plug-ins), seven events; then
+    // start, and the host's return shuts it down.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("C_", 0) == 0; }),
+              25 + 7);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_THAT(std::vector<std::string>(lines.end() - 4, lines.end()),
+                ElementsAre("status 7", "TerminateLib", "UnregisterCallback 101", "UnregisterCallback 102"));
+
+    // Installed before crash reporting starts, unless switched off.
+    const auto initialised = std::find(lines.begin(), lines.end(), "InitLib_Dyn #1 (null) 0");
+    ASSERT_GE(std::distance(initialised, lines.end()), 3);
+    const std::vector<std::string> loader(initialised + 1, initialised + 3);
+    if (GetParam().disableBlackList)
+        EXPECT_EQ(loader, pristineLoaderLines());
+    else
+        EXPECT_NE(loader, pristineLoaderLines());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostCrashReporting,
+                         testing::Values(CrashReportingCase{"WithLibrary", true, false},
+                                         CrashReportingCase{"WithLibraryWithoutLoaderGuard", true, true},
+                                         CrashReportingCase{"WithoutLibrary", false, false}),
+                         [](const testing::TestParamInfo<CrashReportingCase>& info) { return info.param.name; });
+
+} // namespace
