@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "err/utf.h"
+
 #include <boost/program_options.hpp>
 
 #include <iostream>
@@ -17,11 +19,6 @@ std::string optionName(std::string_view option)
     if (const auto dashes = name.find("--"); dashes != std::string::npos)
         name.erase(dashes, 2);
     return name;
-}
-
-std::wstring widen(std::string_view ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
 }
 
 po::options_description optionTable()
@@ -87,10 +84,10 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
 std::wstring composePluginHostCommandLine(std::uint32_t pluginId, const std::wstring& logPath, bool disableBlackList)
 {
     namespace s = CommandLineSwitch;
-    std::wstring line = widen(s::pluginId) + L"=" + std::to_wstring(pluginId);
+    std::wstring line = Err::widenAscii(s::pluginId) + L"=" + std::to_wstring(pluginId);
     if (!logPath.empty())
-        line += L" " + widen(s::logPath) + L"=\"" + logPath + L"\"";
+        line += L" " + Err::widenAscii(s::logPath) + L"=\"" + logPath + L"\"";
     if (disableBlackList)
-        line += L" " + widen(s::disableBlackList);
+        line += L" " + Err::widenAscii(s::disableBlackList);
     return line;
 }
