@@ -1,8 +1,11 @@
 #include "command_line.h"
 
+#include "err/utf.h"
+
 #include <boost/program_options.hpp>
 
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 #include <string_view>
 
@@ -19,9 +22,35 @@ std::string optionName(std::string_view option)
     return name;
 }
 
-std::wstring widen(std::string_view ascii)
+// Digits only, at most 4294967295: no sign, no blanks, no other base. Boost's
+// own conversion takes "-1" as 4294967295 and "+1" as 1.
+std::optional<std::uint32_t> unsignedDecimal(std::string_view text)
 {
-    return std::wstring(ascii.begin(), ascii.end());
+    if (text.empty())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > std::numeric_limits<std::uint32_t>::max())
+            return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+struct PluginIdValue {
+    std::uint32_t value;
+};
+
+void validate(boost::any& result, const std::vector<std::string>& tokens, PluginIdValue*, int)
+{
+    po::validators::check_first_occurrence(result);
+    const std::string& token = po::validators::get_single_string(tokens);
+    const std::optional<std::uint32_t> id = unsignedDecimal(token);
+    if (!id)
+        throw po::invalid_option_value(token);
+    result = PluginIdValue{*id};
 }
 
 po::options_description optionTable()
@@ -29,7 +58,7 @@ po::options_description optionTable()
     namespace s = CommandLineSwitch;
     po::options_description options("options");
     options.add_options()                                                              //
-        (optionName(s::pluginId).c_str(), po::value<unsigned long>(), "plugin id")     //
+        (optionName(s::pluginId).c_str(), po::value<PluginIdValue>(), "plugin id")     //
         (optionName(s::adminHost).c_str(), po::bool_switch()->default_value(false), "run as admin host") //
         (optionName(s::regServer).c_str(), po::bool_switch()->default_value(false), "register server")   //
         (optionName(s::unregServer).c_str(), po::bool_switch()->default_value(false), "unregister server") //
@@ -63,7 +92,7 @@ CommandLineOptions parse(const std::vector<std::wstring>& arguments)
     if (values.count(optionName(s::logPath)))
         result.logPath = values[optionName(s::logPath)].as<std::wstring>();
     if (values.count(optionName(s::pluginId)))
-        result.pluginId = static_cast<std::uint32_t>(values[optionName(s::pluginId)].as<unsigned long>());
+        result.pluginId = values[optionName(s::pluginId)].as<PluginIdValue>().value;
     return result;
 }
 
@@ -87,10 +116,10 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
 std::wstring composePluginHostCommandLine(std::uint32_t pluginId, const std::wstring& logPath, bool disableBlackList)
 {
     namespace s = CommandLineSwitch;
-    std::wstring line = widen(s::pluginId) + L"=" + std::to_wstring(pluginId);
+    std::wstring line = Err::widenAscii(s::pluginId) + L"=" + std::to_wstring(pluginId);
     if (!logPath.empty())
-        line += L" " + widen(s::logPath) + L"=\"" + logPath + L"\"";
+        line += L" " + Err::widenAscii(s::logPath) + L"=\"" + logPath + L"\"";
     if (disableBlackList)
-        line += L" " + widen(s::disableBlackList);
+        line += L" " + Err::widenAscii(s::disableBlackList);
     return line;
 }

@@ -1,6 +1,7 @@
 // The host's entry: command line, process-wide services in their fixed order,
 // then one of the run modes.
 #include "command_line.h"
+#include "err/utf.h"
 #include "crash_reporting_parameters.h"
 #include "exit_codes.h"
 #include "launcher_binding.h"
@@ -11,7 +12,6 @@
 #include "run_mode.h"
 #include "server_registration.h"
 #include "system/win32/admin_mode.h"
-#include "system/win32/code_page.h"
 #include "system/win32/com_scope.h"
 
 #include <windows.h>
@@ -140,7 +140,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         }
         return ExitCode::Failed;
     } catch (const std::exception& e) {
-        HOST_LOG(LogLevel::Error, L"error: std exception - %s", System::Win32::toWide(e.what()).c_str());
+        HOST_LOG(LogLevel::Error, L"error: std exception - %s", Err::fromAnsi(e.what()).c_str());
     } catch (...) {
         HOST_LOG(LogLevel::Error, L"fatal error: unknown exception");
     }

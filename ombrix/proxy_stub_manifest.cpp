@@ -1,17 +1,10 @@
 #include "proxy_stub_manifest.h"
 
+#include "err/utf.h"
+
 #include <boost/property_tree/xml_parser.hpp>
 
 #include <sstream>
-
-namespace {
-
-std::wstring widen(const std::string& ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
-}
-
-} // namespace
 
 std::vector<ProxyStubEntry> parseProxyStubEntries(std::string_view manifest)
 {
@@ -31,9 +24,9 @@ std::vector<ProxyStubEntry> parseProxyStubEntries(std::string_view manifest)
             for (const auto& [entryName, entry] : file) {
                 if (entryName != "comInterfaceProxyStub")
                     continue;
-                ProxyStubEntry parsed{widen(entry.get<std::string>("<xmlattr>.iid")),
-                                      widen(entry.get<std::string>("<xmlattr>.name")),
-                                      widen(entry.get<std::string>("<xmlattr>.threadingModel"))};
+                ProxyStubEntry parsed{Err::widenAscii(entry.get<std::string>("<xmlattr>.iid")),
+                                      Err::widenAscii(entry.get<std::string>("<xmlattr>.name")),
+                                      Err::widenAscii(entry.get<std::string>("<xmlattr>.threadingModel"))};
                 if (parsed.threadingModel.empty())
                     parsed.threadingModel = L"Apartment";
                 entries.push_back(std::move(parsed));

@@ -1,18 +1,28 @@
 #include "err_category.h"
 #include "utf.h"
 
-#include "system/win32/unique_resource.h"
+#include <windows.h>
 
 namespace Err {
 
+// Into a buffer of our own rather than one the system allocates: nothing to
+// free, so the bottom library needs no resource owner. A system message is at
+// most 64 KB.
 std::wstring systemMessageText(unsigned long code, unsigned long languageId)
 {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
-        languageId, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    const System::Win32::UniqueLocalMemory owner(buffer);
-    return length == 0 || buffer == nullptr ? std::wstring() : std::wstring(buffer, length);
+    constexpr DWORD kLargestMessage = 32 * 1024;
+    std::wstring buffer;
+    for (DWORD size = 512;; size *= 2) {
+        buffer.assign(size, L'\0');
+        const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                              code, languageId, buffer.data(), size, nullptr);
+        if (length > 0) {
+            buffer.resize(length);
+            return buffer;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size >= kLargestMessage)
+            return {};
+    }
 }
 
 std::string systemMessage(int code)

@@ -2,6 +2,10 @@
 
 #include <utf8.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace Err {
 
 namespace {
@@ -30,6 +34,15 @@ std::u16string fromUtf8ToUtf16(std::string_view text)
     }
 }
 
+std::wstring widenAscii(std::string_view text)
+{
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (const char c : text)
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return wide;
+}
+
 #ifdef _WIN32
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
 
@@ -42,6 +55,19 @@ std::wstring fromUtf8(std::string_view text)
 {
     const std::u16string wide = fromUtf8ToUtf16(text);
     return std::wstring(wide.begin(), wide.end());
+}
+
+std::wstring fromAnsi(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), size, nullptr, 0);
+    if (length <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), size, wide.data(), length);
+    return wide;
 }
 #endif
 

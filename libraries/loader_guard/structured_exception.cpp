@@ -13,13 +13,15 @@ struct RecoveryPoint {
 
 thread_local RecoveryPoint* activePoint = nullptr;
 
-// Exceptions that are errors of the code (access violation, illegal
-// instruction, ...) have both top bits set; C++ exceptions and debugger
-// notifications are left to their own handlers.
+// A fault is a code of error severity (both top bits set): access violation,
+// in-page error, illegal instruction, stack overflow. Warnings (breakpoints,
+// single steps, guard pages) and informational codes (debug output) pass on to
+// the debugger and the system. GCC's C++ throw (0x20474343) has no severity
+// bits, so it passes too; an MSVC-style throw (0xE06D7363) would count as a
+// fault, but the protected code calls nothing that raises one.
 bool isFault(DWORD code)
 {
-    constexpr DWORD kGccCxxException = 0x20474343;
-    return (code & 0xC0000000u) == 0xC0000000u && code != kGccCxxException;
+    return (code & 0xC0000000u) == 0xC0000000u;
 }
 
 LONG CALLBACK recoverFromFault(EXCEPTION_POINTERS* exception)

@@ -1,16 +1,12 @@
 #include "call_site.h"
 
+#include "err/utf.h"
+
 #include <boost/format.hpp>
 
 namespace Log {
 
 namespace {
-
-std::wstring widen(std::string_view text)
-{
-    // Source paths and signatures are ASCII in practice; bytes are carried over one to one.
-    return std::wstring(text.begin(), text.end());
-}
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to)
 {
@@ -78,8 +74,8 @@ std::string qualifiedFunctionName(std::string_view signature)
 std::wstring composeEnvelope(std::string_view file, std::string_view signature, std::uint_least32_t line,
                              std::wstring_view message)
 {
-    return (boost::wformat(L"%1% | %2% | %3% | %4%") % widen(sourceFileName(file)) %
-            widen(qualifiedFunctionName(signature)) % line % message)
+    return (boost::wformat(L"%1% | %2% | %3% | %4%") % Err::widenAscii(sourceFileName(file)) %
+            Err::widenAscii(qualifiedFunctionName(signature)) % line % message)
         .str();
 }
 

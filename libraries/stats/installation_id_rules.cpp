@@ -23,6 +23,11 @@ bool isValidInstallationId(std::string_view text)
     return text.size() == kIdLength && std::all_of(text.begin(), text.end(), isAlphanumeric);
 }
 
+bool isIncompleteInstallationId(std::string_view text)
+{
+    return text.size() < kIdLength && std::all_of(text.begin(), text.end(), isAlphanumeric);
+}
+
 std::string formatDigest(const std::array<std::uint32_t, 5>& words)
 {
     char text[kIdLength + 1];

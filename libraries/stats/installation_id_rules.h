@@ -11,6 +11,10 @@ namespace Stats {
 // Exactly 40 characters of [0-9a-zA-Z], nothing else (a line end makes it invalid).
 bool isValidInstallationId(std::string_view text);
 
+// Shorter than an identifier but its beginning (empty included): what a file
+// holds while its writer is still at it.
+bool isIncompleteInstallationId(std::string_view text);
+
 // The five 32-bit words of a SHA-1 digest as 40 upper-case hexadecimal digits.
 std::string formatDigest(const std::array<std::uint32_t, 5>& words);
 

@@ -20,6 +20,7 @@ namespace Stats {
 namespace {
 
 constexpr char kUnknown[] = "unknown";
+constexpr std::size_t kIdLength = 40;
 
 System::Path dataDirectory()
 {
@@ -35,17 +36,68 @@ std::string readFile(const System::Path& file)
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
 }
 
-bool writeFile(const System::Path& directory, const System::Path& file, const std::string& id)
+std::string readAll(HANDLE file)
+{
+    std::string content(kIdLength + 1, '\0');
+    DWORD read = 0;
+    if (::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !::ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &read, nullptr))
+        return {};
+    content.resize(read);
+    return content;
+}
+
+bool writeAll(HANDLE file, const std::string& id)
+{
+    DWORD written = 0;
+    return ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           ::WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr) &&
+           written == id.size() && ::SetEndOfFile(file);
+}
+
+// Opened for writing, shared for reading only: while one process writes,
+// every other one that wants to write is refused and reads instead.
+System::Win32::UniqueFileHandle openForWriting(const System::Path& file, DWORD disposition)
+{
+    return System::Win32::UniqueFileHandle(::CreateFileW(file.str().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                         FILE_SHARE_READ, nullptr, disposition,
+                                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Stores `id` unless another process got there first: then its identifier is
+// the machine's, and the one returned. Empty when nothing could be stored.
+std::string storeOrAdopt(const System::Path& directory, const System::Path& file, const std::string& id)
 {
     boost::system::error_code error;
     if (!directory.empty())
         boost::filesystem::create_directories(boost::filesystem::path(directory.str()), error);
     if (error)
-        return false;
-    std::ofstream out(std::filesystem::path(file.str()), std::ios::binary | std::ios::trunc);
-    out.write(id.data(), static_cast<std::streamsize>(id.size()));
-    out.close();
-    return static_cast<bool>(out);
+        return {};
+    // The creator holds the file until its identifier is written, so a host
+    // that cannot open it for writing waits. A writer that shares the file
+    // leaves it incomplete for a moment, one that died leaves it so for good:
+    // an incomplete identifier is waited for, then replaced. Bounded either way.
+    constexpr int kAttempts = 100;
+    constexpr DWORD kPause = 10;
+    for (int attempt = 1;; ++attempt) {
+        if (const auto created = openForWriting(file, CREATE_NEW))
+            return writeAll(created.get(), id) ? id : std::string();
+        if (::GetLastError() != ERROR_FILE_EXISTS)
+            return {};
+        if (const auto existing = openForWriting(file, OPEN_EXISTING)) {
+            const std::string current = readAll(existing.get());
+            if (isValidInstallationId(current))
+                return current;
+            if (!isIncompleteInstallationId(current) || attempt == kAttempts)
+                return writeAll(existing.get(), id) ? id : std::string();
+        } else if (const DWORD reason = ::GetLastError(); reason != ERROR_SHARING_VIOLATION &&
+                                                          reason != ERROR_FILE_NOT_FOUND) {
+            return {};
+        }
+        if (attempt == kAttempts)
+            return {};
+        ::Sleep(kPause);
+    }
 }
 
 std::optional<std::string> predecessorId()
@@ -93,13 +145,13 @@ std::string computeInstallationId()
     }
     if (!isValidInstallationId(id))
         return kUnknown;
-    if (!writeFile(directory, file, id)) {
+    const std::string stored = storeOrAdopt(directory, file, id);
+    if (stored.empty()) {
         HOST_LOG(LogLevel::Warning, L"Failed to write file %s", file.toString().c_str());
         // An identifier the launcher cannot read back would differ from its own.
-        if (!adopted)
-            return kUnknown;
+        return adopted ? id : kUnknown;
     }
-    return id;
+    return stored;
 }
 
 } // namespace

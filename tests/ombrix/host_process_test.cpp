@@ -4,7 +4,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <gsl/util>
 
+#include <cstring>
 #include <regex>
 #include <thread>
 
@@ -303,6 +305,51 @@ TEST_F(Registration, PerUserUnregistrationAlwaysSucceeds)
 {
     const auto token = nonAdministratorToken();
     EXPECT_EQ(run(L"--unregserver " + logArgument(), token.get()).exitCode, 0u);
+}
+
+// The loader guard as a live host has it: the host is held inside the
+// registration handshake while the test reads the LoadLibrary entry points in
+// its memory. System DLLs map at the same address in every process, and this
+// process hooks nothing, so its own bytes are the untouched ones. Under Wine the
+// kernel32 exports jump on into kernelbase, where the hook may sit instead.
+TEST_F(Registration, LoaderEntryPointsAreHookedUnlessTheBlockListIsDisabled)
+{
+    struct Case {
+        const wchar_t* arguments;
+        bool hooked;
+    };
+    for (const Case& c : {Case{L"--regserver", true}, Case{L"--regserver --disable-black-list", false}}) {
+        SCOPED_TRACE(testing::Message() << "with " << std::string(c.arguments, c.arguments + std::wcslen(c.arguments)));
+        const System::Win32::UniqueHandle started(
+            ::CreateEventW(nullptr, TRUE, FALSE, L"E7932CE2-CC1F-4B97-98CA-1C06EDDD3F71"));
+        const System::Win32::UniqueHandle host = startProgram(binDirectory() / L"ombrix.exe", c.arguments);
+        // A failed check must not leave the host waiting for its acknowledgement.
+        const auto endHost = gsl::finally([&] { ::TerminateProcess(host.get(), 99); });
+        const HANDLE handshakeOrEnd[] = {started.get(), host.get()};
+        ASSERT_EQ(::WaitForMultipleObjects(2, handshakeOrEnd, FALSE, 60000), WAIT_OBJECT_0);
+
+        for (const char* name : {"LoadLibraryA", "LoadLibraryW", "LoadLibraryExA", "LoadLibraryExW"}) {
+            bool patched = false;
+            for (const wchar_t* module : {L"kernel32", L"kernelbase"}) {
+                const auto* code =
+                    reinterpret_cast<const unsigned char*>(::GetProcAddress(::GetModuleHandleW(module), name));
+                ASSERT_NE(code, nullptr) << name;
+                unsigned char inHost[16] = {};
+                SIZE_T read = 0;
+                ASSERT_TRUE(::ReadProcessMemory(host.get(), code, inHost, sizeof(inHost), &read)) << name;
+                patched = patched || std::memcmp(inHost, code, sizeof(inHost)) != 0;
+            }
+            EXPECT_EQ(patched, c.hooked) << name;
+        }
+
+        const System::Win32::UniqueHandle acknowledged(
+            ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"CF65E0DF-C456-48D6-917D-C3061502981D"));
+        ASSERT_TRUE(acknowledged && ::SetEvent(acknowledged.get()));
+        ASSERT_EQ(::WaitForSingleObject(host.get(), 60000), WAIT_OBJECT_0);
+        DWORD exitCode = 1;
+        ::GetExitCodeProcess(host.get(), &exitCode);
+        EXPECT_EQ(exitCode, 0u);
+    }
 }
 
 } // namespace

@@ -39,12 +39,23 @@ Path applicationDirectory()
 
 Path tempFolder()
 {
-    std::wstring buffer(MAX_PATH + 1, L'\0');
-    const DWORD length = ::GetTempPathW(MAX_PATH, buffer.data());
-    if (length == 0)
-        fail("Failed to get temp folder");
-    buffer.resize(length);
-    return Path(std::move(buffer));
+    // Too small a buffer is answered with the size needed, terminator included,
+    // and nothing written: ask again with that size. TMP may change in between,
+    // so a few rounds, not one.
+    DWORD size = MAX_PATH;
+    for (int round = 0; round < 4; ++round) {
+        std::wstring buffer(size + 1, L'\0');
+        const DWORD length = ::GetTempPathW(size, buffer.data());
+        if (length == 0)
+            fail("Failed to get temp folder");
+        if (length < size) {
+            buffer.resize(length);
+            return Path(std::move(buffer));
+        }
+        size = length + 1;
+    }
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    fail("Failed to get temp folder");
 }
 
 } // namespace System::Env::KnownPaths

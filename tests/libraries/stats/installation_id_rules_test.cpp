@@ -16,6 +16,14 @@ TEST(InstallationIdRules, WholeTextMustBeFortyAlphanumerics)
     EXPECT_FALSE(Stats::isValidInstallationId("unknown"));
 }
 
+TEST(InstallationIdRules, IncompleteIsTheBeginningOfOne)
+{
+    EXPECT_TRUE(Stats::isIncompleteInstallationId(""));
+    EXPECT_TRUE(Stats::isIncompleteInstallationId(kForty.substr(0, 39)));
+    EXPECT_FALSE(Stats::isIncompleteInstallationId(kForty));
+    EXPECT_FALSE(Stats::isIncompleteInstallationId("AB\r"));
+}
+
 TEST(InstallationIdRules, DigestIsFortyUpperCaseHexDigits)
 {
     EXPECT_EQ(Stats::formatDigest({0x0, 0x1, 0xABCDEF01, 0xFFFFFFFF, 0x10}), "00000000" "00000001" "ABCDEF01" "FFFFFFFF" "00000010");

@@ -8,6 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 using namespace TestSupport;
@@ -139,6 +142,35 @@ TEST_F(InstallationId, GeneratedValueIsHexAndSurvivesTheProcess)
     const std::string other = probe();
     EXPECT_TRUE(isUpperHex(other));
     EXPECT_NE(other, first);
+}
+
+// Hosts started together on a machine without the file: one of them creates
+// it, the others take its identifier, also while it is still being written.
+TEST_F(InstallationId, HostsStartingTogetherAgreeOnOneIdentifier)
+{
+    constexpr int kHosts = 8;
+    const std::wstring gate = L"ombrix-id-gate-" + std::to_wstring(::GetCurrentProcessId());
+    const System::Win32::UniqueHandle ready(::CreateSemaphoreW(nullptr, 0, kHosts, (gate + L"-ready").c_str()));
+    const System::Win32::UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, (gate + L"-go").c_str()));
+    ASSERT_TRUE(ready && go);
+
+    std::vector<std::string> ids(kHosts);
+    std::vector<std::thread> hosts;
+    for (std::string& id : ids)
+        hosts.emplace_back([&] {
+            id = runProgram(binDirectory() / L"env_probe.exe", L"installation-id-together " + gate).output;
+        });
+    int waiting = 0;
+    while (waiting < kHosts && ::WaitForSingleObject(ready.get(), 60000) == WAIT_OBJECT_0)
+        ++waiting;
+    ::SetEvent(go.get());
+    for (std::thread& host : hosts)
+        host.join();
+
+    ASSERT_EQ(waiting, kHosts);
+    EXPECT_TRUE(isUpperHex(ids[0])) << ids[0];
+    EXPECT_THAT(ids, testing::Each(ids[0]));
+    EXPECT_EQ(readFile(idFile()), ids[0]);
 }
 
 } // namespace

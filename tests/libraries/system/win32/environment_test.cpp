@@ -32,6 +32,16 @@ TEST(KnownPaths, TempFolderIsAnAbsoluteFolderWithoutTrailingSeparator)
     EXPECT_TRUE(std::filesystem::is_directory(temp.str()));
 }
 
+// Wine refuses a TMP longer than MAX_PATH; env_probe answers GetTempPathW as
+// Windows does for one: the size it needs, nothing written.
+TEST(KnownPaths, TempFolderLongerThanTheBufferComesBackWhole)
+{
+    for (const std::size_t length : {std::size_t{260}, std::size_t{1000}}) {
+        const std::string expected = "C:\\" + std::string(length - 4, 't');
+        EXPECT_EQ(probe(L"long-temp-folder " + std::to_wstring(length)), expected) << length;
+    }
+}
+
 TEST(AdminMode, WineProcessIsAnAdministrator)
 {
     EXPECT_TRUE(isAppRunningInAdminMode());
