@@ -2,6 +2,8 @@
 
 #include "log/wide_format.h"
 
+#include <gsl/util>
+
 #include <cwchar>
 #include <stdexcept>
 
@@ -94,6 +96,8 @@ void FileLog::write(const wchar_t* format, int level, ...) noexcept
     va_end(args);
 
     // Always in this order, so no two writers can each hold what the other waits for.
+    ::AcquireSRWLockExclusive(&threads_);
+    const auto releaseThreads = gsl::finally([this]() noexcept { ::ReleaseSRWLockExclusive(&threads_); });
     const HeldMutex forFile(fileMutex_.get());
     const HeldMutex forSpelling(mutex_.get());
 

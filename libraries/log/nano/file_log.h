@@ -20,7 +20,12 @@ public:
     // a line that cannot be written is dropped.
     void write(const wchar_t* format, int level, ...) noexcept;
 
+    FileLog(const FileLog&) = delete;
+    FileLog& operator=(const FileLog&) = delete;
+
 private:
+    // The threads of this process, also when no named mutex could be had.
+    SRWLOCK threads_ = SRWLOCK_INIT;
     // One mutex for every spelling of the file, taken first, then the one of
     // this spelling, which older hosts use.
     std::shared_ptr<LogMutex> fileMutex_;

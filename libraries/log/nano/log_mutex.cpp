@@ -77,17 +77,18 @@ std::wstring finalPath(const std::wstring& path)
                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file)
         return {};
-    std::wstring final(MAX_PATH, L'\0');
+    std::wstring resolved(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(file.get(), final.data(), static_cast<DWORD>(final.size()),
+        const DWORD length = ::GetFinalPathNameByHandleW(file.get(), resolved.data(),
+                                                          static_cast<DWORD>(resolved.size()),
                                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0)
             return {};
-        if (length < final.size()) {
-            final.resize(length);
-            return withoutLongPathPrefix(final);
+        if (length < resolved.size()) {
+            resolved.resize(length);
+            return withoutLongPathPrefix(resolved);
         }
-        final.resize(length);
+        resolved.resize(length);
     }
 }
 
