@@ -79,9 +79,14 @@ std::wstring composeEnvelope(std::string_view file, std::string_view signature, 
         .str();
 }
 
-std::wstring withPluginId(std::uint32_t pluginId, std::wstring_view message)
+std::wstring withPluginId(std::uint32_t pluginId, std::wstring_view message) noexcept
 {
-    return (boost::wformat(L"plugin_id: %u | %s") % pluginId % message).str();
+    try {
+        return (boost::wformat(L"plugin_id: %u | %s") % pluginId % message).str();
+    } catch (...) {
+        // Out of memory: the line keeps its call site at least.
+        return {};
+    }
 }
 
 } // namespace Log

@@ -19,8 +19,10 @@ std::string qualifiedFunctionName(std::string_view signature);
 std::wstring composeEnvelope(std::string_view file, std::string_view signature, std::uint_least32_t line,
                              std::wstring_view message);
 
-// "plugin_id: %u | %s", the message's own placeholders left untouched.
-std::wstring withPluginId(std::uint32_t pluginId, std::wstring_view message);
+// "plugin_id: %u | %s", the message's own placeholders left untouched. Part of
+// every log statement of a plug-in's objects, so it never throws: without
+// memory for the text the message is empty.
+std::wstring withPluginId(std::uint32_t pluginId, std::wstring_view message) noexcept;
 
 } // namespace Log
 

@@ -45,21 +45,51 @@ FileLogSlot& fileLogSlot()
 
 } // namespace
 
-void setLogPath(std::wstring path)
+namespace {
+
+void logFormatted(int level, const wchar_t* format, va_list args) noexcept
+{
+    if (format == nullptr)
+        return;
+    try {
+        Nano::FileLog* log = fileLogSlot().get();
+        if (log == nullptr)
+            return;
+        const std::wstring text = Log::formatWide(format, args);
+        log->write(L"%s", level, text.c_str());
+    } catch (...) {
+        // The line is dropped: logging must never take its caller down.
+    }
+}
+
+} // namespace
+
+void setLogPath(std::wstring path) noexcept
 {
     logPathSetting() = std::move(path);
 }
 
-void logPrintf(int level, const wchar_t* format, ...)
+void logPrintf(int level, const wchar_t* format, ...) noexcept
 {
-    if (format == nullptr)
-        return;
-    Nano::FileLog* log = fileLogSlot().get();
-    if (log == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    const std::wstring text = Log::formatWide(format, args);
+    logFormatted(level, format, args);
     va_end(args);
-    log->write(L"%s", level, text.c_str());
 }
+
+namespace Log {
+
+void logAtCallSite(const std::source_location& site, std::wstring_view message, int level, ...) noexcept
+{
+    va_list args;
+    va_start(args, level);
+    try {
+        const std::wstring envelope = composeEnvelope(site.file_name(), site.function_name(), site.line(), message);
+        logFormatted(level, envelope.c_str(), args);
+    } catch (...) {
+        // As in logFormatted: the line is dropped.
+    }
+    va_end(args);
+}
+
+} // namespace Log

@@ -7,6 +7,7 @@
 #include <gsl/util>
 
 #include <cstring>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -445,5 +446,99 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostCrashReporting,
                                          CrashReportingCase{"WithLibraryWithoutLoaderGuard", true, true},
                                          CrashReportingCase{"WithoutLibrary", false, false}),
                          [](const testing::TestParamInfo<CrashReportingCase>& info) { return info.param.name; });
+
+} // namespace
+
+// A log path the log cannot use changes nothing but the log: the host runs its
+// mode to the exit code and output it has with a good path. A trailing
+// separator leaves the file's mutex no name; that once ended the host in
+// std::terminate, whose abort also exits with 3, so the modes here exit otherwise.
+namespace {
+
+struct UnusableLogCase {
+    const char* name;
+    // The --logpath value; `held` keeps what the case needs alive during the run.
+    std::wstring (*prepare)(const std::filesystem::path& dir, const std::filesystem::path& log,
+                            System::Win32::UniqueHandle& held);
+    bool linesWritten;
+};
+
+void PrintTo(const UnusableLogCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class HostWithUnusableLog : public HostProcess, public testing::WithParamInterface<UnusableLogCase> {
+protected:
+    HostWithUnusableLog() { log_ = dir_ / (L"unusable-" + std::to_wstring(::GetCurrentProcessId()) + L".log"); }
+
+    // A backslash before the closing quote would escape it.
+    static std::wstring quoted(const std::wstring& path)
+    {
+        const std::size_t trailing = path.size() - path.find_last_not_of(L'\\') - 1;
+        return L"\"" + path + std::wstring(trailing, L'\\') + L"\"";
+    }
+};
+
+TEST_P(HostWithUnusableLog, RunsItsModeAsWithAGoodLog)
+{
+    // Host runs are slow under Wine: the good one of each mode is run once.
+    static std::map<std::wstring, std::pair<ChildResult, std::vector<std::string>>> goodRuns;
+    for (const std::wstring mode : {L"--plugin-id=7", L"--adminhost"}) {
+        if (!goodRuns.count(mode)) {
+            const ChildResult good = run(mode + L" " + logArgument());
+            goodRuns[mode] = {good, logMessages()};
+            std::filesystem::remove(log_);
+        }
+        const auto& [good, goodLines] = goodRuns[mode];
+        ASSERT_FALSE(goodLines.empty());
+
+        std::filesystem::remove(log_);
+        System::Win32::UniqueHandle held;
+        const std::wstring path = GetParam().prepare(dir_.path(), log_, held);
+        const ChildResult result = run(mode + L" --logpath=" + quoted(path));
+        EXPECT_EQ(result.exitCode, good.exitCode) << mode;
+        EXPECT_EQ(result.output, good.output) << mode;
+        if (GetParam().linesWritten) {
+            EXPECT_EQ(logMessages(), goodLines) << mode;
+        }
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path()))
+        ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LogPaths, HostWithUnusableLog,
+    testing::Values(
+        UnusableLogCase{"FolderWithTrailingSeparator",
+                        [](const std::filesystem::path& dir, const std::filesystem::path&, System::Win32::UniqueHandle&) {
+                            std::filesystem::create_directories(dir / L"logs");
+                            return (dir / L"logs").wstring() + L"\\";
+                        },
+                        false},
+        UnusableLogCase{"MissingFolder",
+                        [](const std::filesystem::path& dir, const std::filesystem::path&, System::Win32::UniqueHandle&) {
+                            return (dir / L"missing" / L"host.log").wstring();
+                        },
+                        false},
+        // Wine lets its administrator write a read-only file; Windows refuses.
+        UnusableLogCase{"ReadOnlyFile",
+                        [](const std::filesystem::path& dir, const std::filesystem::path&, System::Win32::UniqueHandle&) {
+                            const std::filesystem::path file = dir / L"read-only.log";
+                            if (!std::filesystem::exists(file))
+                                writeFile(file, "");
+                            ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+                            return file.wstring();
+                        },
+                        false},
+        // The mutex named after the file cannot be had; the file can, and gets every line.
+        UnusableLogCase{"MutexNameHeldByAnEvent",
+                        [](const std::filesystem::path&, const std::filesystem::path& log,
+                           System::Win32::UniqueHandle& held) {
+                            held.reset(::CreateEventW(nullptr, TRUE, FALSE, (L"Local\\" + log.filename().wstring()).c_str()));
+                            return log.wstring();
+                        },
+                        true}),
+    [](const testing::TestParamInfo<UnusableLogCase>& info) { return info.param.name; });
 
 } // namespace

@@ -22,6 +22,43 @@ std::wstring formatWide(const wchar_t* format, ...)
     return text;
 }
 
+template <typename Make>
+std::shared_ptr<LogMutex> mutexOrNone(Make make) noexcept
+{
+    try {
+        return std::make_shared<LogMutex>(make());
+    } catch (...) {
+        // A name no mutex can take ("Local\" alone, a name held by an event...).
+        return nullptr;
+    }
+}
+
+// Holds a log mutex while one line is written; one that cannot be waited for is not held.
+class HeldMutex {
+public:
+    explicit HeldMutex(const LogMutex* mutex) noexcept
+        : mutex_(mutex != nullptr && acquire(mutex->handle()) ? mutex : nullptr)
+    {
+    }
+    ~HeldMutex()
+    {
+        if (mutex_ != nullptr)
+            ::ReleaseMutex(mutex_->handle());
+    }
+    HeldMutex(const HeldMutex&) = delete;
+    HeldMutex& operator=(const HeldMutex&) = delete;
+
+private:
+    // An abandoned mutex is ours all the same: its writer died mid-line.
+    static bool acquire(HANDLE handle) noexcept
+    {
+        const DWORD waited = ::WaitForSingleObject(handle, INFINITE);
+        return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+
+    const LogMutex* mutex_;
+};
+
 } // namespace
 
 std::wstring utcTimestamp()
@@ -32,19 +69,21 @@ std::wstring utcTimestamp()
                       now.wSecond);
 }
 
-FileLog::FileLog(std::wstring path, long long sizeLimit, bool closeAfterEveryLine)
+FileLog::FileLog(std::wstring path, long long sizeLimit, bool closeAfterEveryLine, LogTiming timing)
     : path_(std::move(path))
     , sizeLimit_(sizeLimit <= kMinimumSizeLimit ? kMinimumSizeLimit : sizeLimit)
     , closeAfterEveryLine_(closeAfterEveryLine)
+    , timing_(std::move(timing))
 {
     if (path_.empty())
         throw std::runtime_error("log filename is empty");
-    mutex_ = std::make_shared<LogMutex>(path_);
+    fileMutex_ = mutexOrNone([this] { return LogMutex::forFile(path_); });
+    mutex_ = mutexOrNone([this] { return LogMutex(path_); });
 }
 
 void FileLog::write(const wchar_t* format, int level, ...) noexcept
 {
-    if (!mutex_ || format == nullptr)
+    if (format == nullptr)
         return;
     std::wstring message;
     va_list args;
@@ -56,14 +95,15 @@ void FileLog::write(const wchar_t* format, int level, ...) noexcept
     }
     va_end(args);
 
-    const DWORD waited = ::WaitForSingleObject(mutex_->handle(), INFINITE);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
-        return;
-    const auto release = gsl::finally([this] { ::ReleaseMutex(mutex_->handle()); });
+    // Always in this order, so no two writers can each hold what the other waits for.
+    ::AcquireSRWLockExclusive(&threads_);
+    const auto releaseThreads = gsl::finally([this]() noexcept { ::ReleaseSRWLockExclusive(&threads_); });
+    const HeldMutex forFile(fileMutex_.get());
+    const HeldMutex forSpelling(mutex_.get());
 
     try {
         if (!file_)
-            file_ = std::make_shared<LogFileWrapper>(path_, L"at", sizeLimit_);
+            file_ = std::make_shared<LogFileWrapper>(path_, L"at", sizeLimit_, timing_);
         if (std::FILE* stream = file_->open()) {
             std::wstring line = formatWide(L"%s - | %d | th(0x%08X) | pid(0x%08X) | ", utcTimestamp().c_str(), level,
                                            ::GetCurrentThreadId(), ::GetCurrentProcessId());

@@ -5,6 +5,8 @@
 
 #include <share.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace Nano {
@@ -42,12 +44,31 @@ bool startsWithBigEndianMark(const std::wstring& path)
            mark[1] == 0xFF;
 }
 
+constexpr unsigned kOpenRetries = 16;
+
+// The file is open elsewhere in a way that excludes our writing.
+bool heldElsewhere(unsigned long systemError)
+{
+    return systemError == ERROR_SHARING_VIOLATION || systemError == ERROR_LOCK_VIOLATION;
+}
+
 } // namespace
 
-LogFileWrapper::LogFileWrapper(std::wstring path, const std::wstring& mode, long long sizeLimit)
+unsigned long systemTickCount() noexcept
+{
+    return ::GetTickCount();
+}
+
+void pauseBeforeRetry(unsigned retry) noexcept
+{
+    ::Sleep(std::min(1u << std::min(retry, 7u), 100u));
+}
+
+LogFileWrapper::LogFileWrapper(std::wstring path, const std::wstring& mode, long long sizeLimit, LogTiming timing)
     : mode_(mode + L", ccs=UTF-8")
     , path_(std::move(path))
     , sizeLimit_(sizeLimit)
+    , timing_(std::move(timing))
 {
     if (path_.empty())
         throw std::runtime_error("invalid log filename");
@@ -66,10 +87,16 @@ std::FILE* LogFileWrapper::open()
         return stream_;
     if (startsWithBigEndianMark(path_))
         moveAside();
-    stream_ = ::_wfsopen(path_.c_str(), mode_.c_str(), _SH_DENYWR);
-    if (stream_ == nullptr)
-        throw std::runtime_error("can't open file for log");
-    return stream_;
+    // Whoever holds the file (a viewer, a virus scanner, a writer that spells
+    // the path another way and so holds another mutex) lets go within moments.
+    for (unsigned retry = 0;; ++retry) {
+        stream_ = ::_wfsopen(path_.c_str(), mode_.c_str(), _SH_DENYWR);
+        if (stream_ != nullptr)
+            return stream_;
+        if (!heldElsewhere(_doserrno) || retry == kOpenRetries)
+            throw std::runtime_error("can't open file for log");
+        timing_.pause(retry);
+    }
 }
 
 void LogFileWrapper::rotateIfNeeded()
@@ -85,7 +112,7 @@ void LogFileWrapper::rotateIfNeeded()
 // in the current file and the next line tries again: no line is lost for it.
 void LogFileWrapper::moveAside()
 {
-    const std::wstring target = freeRotatedLogPath(path_, ::GetTickCount(), exists);
+    const std::wstring target = freeRotatedLogPath(path_, timing_.tickCount(), exists);
     if (!target.empty())
         ::_wrename(path_.c_str(), target.c_str());
 }

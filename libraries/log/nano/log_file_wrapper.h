@@ -1,17 +1,29 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace Nano {
+
+unsigned long systemTickCount() noexcept;
+// Waits a little longer with each retry, about a second over all of them.
+void pauseBeforeRetry(unsigned retry) noexcept;
+
+// The clock of the file log: the tick count that names rotated files, and the
+// pause before opening a file held elsewhere once more. Tests give their own.
+struct LogTiming {
+    std::function<unsigned long()> tickCount = systemTickCount;
+    std::function<void(unsigned retry)> pause = pauseBeforeRetry;
+};
 
 // One open log file: rotation past the size limit, and the stream in the runtime's
 // UTF-8 text mode (byte-order mark on a new file, CR LF line ends, an existing
 // UTF-16LE file continued as such).
 class LogFileWrapper {
 public:
-    LogFileWrapper(std::wstring path, const std::wstring& mode, long long sizeLimit);
+    LogFileWrapper(std::wstring path, const std::wstring& mode, long long sizeLimit, LogTiming timing = {});
     ~LogFileWrapper();
     LogFileWrapper(const LogFileWrapper&) = delete;
     LogFileWrapper& operator=(const LogFileWrapper&) = delete;
@@ -28,6 +40,7 @@ private:
     std::wstring mode_;
     std::wstring path_;
     long long sizeLimit_;
+    LogTiming timing_;
 };
 
 } // namespace Nano

@@ -10,6 +10,11 @@
 namespace {
 
 using namespace TestSupport;
+
+// A log statement is part of every error path of the host: none may throw.
+static_assert(noexcept(logPrintf(LogLevel::Info, L"x")));
+static_assert(noexcept(HOST_LOG(LogLevel::Info, L"x %d", 1)));
+static_assert(noexcept(HOST_LOG(LogLevel::Info, withPluginId(1, L"x %d"), 1)));
 using testing::EndsWith;
 using testing::HasSubstr;
 

@@ -14,6 +14,34 @@ TEST(LogMutexName, UsesTheFileNameAfterTheLastBackslash)
     EXPECT_EQ(Nano::logMutexName(L"C:/logs/Host.LOG"), L"Local\\C:/logs/Host.LOG");
 }
 
+// Writers of this build and of later ones meet on the name: it must not drift.
+TEST(FileMutexName, IsADigestOfThePathThatFitsAnyLength)
+{
+    EXPECT_EQ(Nano::fileMutexName(L"C:\\LOGS\\HOST.LOG"), L"Local\\nano-log-142e295cd6c08b5f");
+    const std::wstring longPath = L"C:\\" + std::wstring(40000, L'X') + L"\\HOST.LOG";
+    const std::wstring name = Nano::fileMutexName(longPath);
+    EXPECT_EQ(name.size(), std::wstring(L"Local\\nano-log-").size() + 16);
+    EXPECT_EQ(name.find(L'\\', 6), std::wstring::npos);
+    EXPECT_NE(name, Nano::fileMutexName(longPath.substr(1)));
+    EXPECT_NE(Nano::fileMutexName(L"C:\\LOGS\\HOST.LOG"), Nano::fileMutexName(L"C:\\LOGS\\HOST2.LOG"));
+}
+
+TEST(PathParts, LongPathPrefixSplitAndJoin)
+{
+    EXPECT_EQ(Nano::withoutLongPathPrefix(L"\\\\?\\C:\\logs"), L"C:\\logs");
+    EXPECT_EQ(Nano::withoutLongPathPrefix(L"\\\\?\\UNC\\srv\\share\\x"), L"\\\\srv\\share\\x");
+    EXPECT_EQ(Nano::withoutLongPathPrefix(L"\\\\srv\\share"), L"\\\\srv\\share");
+
+    using Parts = std::pair<std::wstring_view, std::wstring_view>;
+    EXPECT_EQ(Nano::splitFileName(L"C:\\logs\\host.log"), Parts(L"C:\\logs\\", L"host.log"));
+    EXPECT_EQ(Nano::splitFileName(L"C:\\logs\\"), Parts(L"C:\\logs\\", L""));
+    EXPECT_EQ(Nano::splitFileName(L"host.log"), Parts(L"", L"host.log"));
+
+    // A final path has no trailing backslash, except a root's.
+    EXPECT_EQ(Nano::joinFileName(L"C:\\logs", L"host.log"), L"C:\\logs\\host.log");
+    EXPECT_EQ(Nano::joinFileName(L"C:\\", L"host.log"), L"C:\\host.log");
+}
+
 struct RotationCase {
     const wchar_t* path;
     unsigned long tick;
