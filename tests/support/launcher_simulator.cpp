@@ -30,9 +30,8 @@ LauncherSimulator::~LauncherSimulator()
 
 bool LauncherSimulator::start(const std::wstring& options, const std::wstring& eventsItem)
 {
-    static int sessions = 0;
-    const std::wstring release =
-        L"ombrix-test-release-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++sessions);
+    // The name is fresh for each session: finish() closed the last handle of the previous one.
+    const std::wstring release = L"ombrix-test-release-" + std::to_wstring(::GetCurrentProcessId());
     release_.reset(::CreateEventW(nullptr, TRUE, FALSE, release.c_str()));
     std::wstring steps = L" --step=\"publish first\"";
     if (!eventsItem.empty())
@@ -61,6 +60,7 @@ unsigned long LauncherSimulator::finish()
     DWORD code = 99;
     ::GetExitCodeProcess(process_.get(), &code);
     process_.reset();
+    release_.reset();
     return code;
 }
 

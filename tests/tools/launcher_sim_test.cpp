@@ -3,6 +3,7 @@
 #include "err/utf.h"
 #include "running_object.h"
 #include "support/com_apartment.h"
+#include "support/launcher_simulator.h"
 #include "support/test_events.h"
 #include "support/test_support.h"
 #include "system/win32/com_scope.h"
@@ -53,37 +54,18 @@ class PublishedSimulator : public LauncherSimTest {
 protected:
     void start(const std::wstring& options)
     {
-        const std::wstring release = L"ombrix-test-release-" + std::to_wstring(::GetCurrentProcessId());
-        release_.reset(::CreateEventW(nullptr, TRUE, FALSE, release.c_str()));
-        process_ = startProgram(sim(), transcriptArgument() + L" " + options + L" --step=\"publish first\" --step=\"serve-until " +
-                                           release + L"\"");
-        const ULONGLONG deadline = ::GetTickCount64() + 30000;
-        while (!system_ && ::GetTickCount64() < deadline) {
-            ComPtr<IUnknown> object;
-            lastLookup_ = lookupRunningObject(bstr(kLauncherItemName), &object);
-            if (lastLookup_ == S_OK)
-                lastQuery_ = object.As(&system_);
-            else
-                ::Sleep(20);
-        }
-        ASSERT_TRUE(system_) << std::hex << lastLookup_ << " " << lastQuery_;
+        ASSERT_TRUE(sim_.start(options)) << std::hex << sim_.lastLookup;
+        system_ = sim_.system;
     }
 
-    DWORD finish()
+    unsigned long finish()
     {
         system_.Reset();
-        ::SetEvent(release_.get());
-        ::WaitForSingleObject(process_.get(), 30000);
-        DWORD code = 99;
-        ::GetExitCodeProcess(process_.get(), &code);
-        return code;
+        return sim_.finish();
     }
 
+    LauncherSimulator sim_{transcript_};
     ComPtr<IPluginSystem> system_;
-    HRESULT lastLookup_ = E_FAIL;
-    HRESULT lastQuery_ = E_FAIL;
-    UniqueHandle release_;
-    UniqueHandle process_;
 };
 
 TEST_F(PublishedSimulator, EveryPluginSystemOperationCrossesTheProcessBoundary)
