@@ -2,28 +2,27 @@
 
 namespace VESK {
 
-std::uint64_t EventProcessHooker::addBeginHook(EventBeginHook hook) noexcept
+template <typename Hooks, typename Hook>
+std::uint64_t EventProcessHooker::add(std::mutex& lock, Hooks& hooks, Hook hook) noexcept
 {
     try {
-        const std::lock_guard lock(beginLock_);
+        const std::lock_guard guard(lock);
         const std::uint64_t id = nextId_++;
-        beginHooks_.emplace(id, std::move(hook));
+        hooks.emplace(id, std::move(hook));
         return id;
     } catch (const std::bad_alloc&) {
         return 0;
     }
 }
 
+std::uint64_t EventProcessHooker::addBeginHook(EventBeginHook hook) noexcept
+{
+    return add(beginLock_, beginHooks_, std::move(hook));
+}
+
 std::uint64_t EventProcessHooker::addEndHook(EventEndHook hook) noexcept
 {
-    try {
-        const std::lock_guard lock(endLock_);
-        const std::uint64_t id = nextId_++;
-        endHooks_.emplace(id, std::move(hook));
-        return id;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    return add(endLock_, endHooks_, std::move(hook));
 }
 
 void EventProcessHooker::clear()

@@ -43,6 +43,9 @@ public:
     void end(EventType, const CustomData&, PostEventAction, const char* text, std::uint64_t value) override;
 
 private:
+    template <typename Hooks, typename Hook>
+    std::uint64_t add(std::mutex& lock, Hooks& hooks, Hook hook) noexcept;
+
     std::atomic<std::uint64_t> nextId_{1};
     std::mutex beginLock_;
     std::map<std::uint64_t, EventBeginHook> beginHooks_;
