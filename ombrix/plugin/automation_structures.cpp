@@ -8,11 +8,6 @@ namespace Automation {
 
 namespace {
 
-void freeString(BSTR& text) noexcept
-{
-    ::SysFreeString(std::exchange(text, nullptr));
-}
-
 template <typename T>
 void freeArray(T*& items, ULONG& count) noexcept
 {
@@ -32,48 +27,48 @@ void adopt(OwnedArray<T>&& array, T*& items, ULONG& count) noexcept
 
 } // namespace
 
+void release(BSTR& value) noexcept
+{
+    ::SysFreeString(std::exchange(value, nullptr));
+}
+
 void release(ButtonAutomation& value) noexcept
 {
-    freeString(value.text);
-    freeString(value.hint);
+    release(value.text);
+    release(value.hint);
 }
 
 void release(MessageArgAutomation& value) noexcept
 {
-    freeString(value.text);
+    release(value.text);
 }
 
 void release(DialogAutomation& value) noexcept
 {
-    freeString(value.caption);
-    freeString(value.message);
-    freeString(value.typeText);
+    release(value.caption);
+    release(value.message);
+    release(value.typeText);
     freeArray(value.messageArgs, value.messageArgCount);
     freeArray(value.buttons, value.buttonCount);
 }
 
 void release(LanguageSubstitutionAutomation& value) noexcept
 {
-    freeString(value.language);
+    release(value.language);
     freeArray(value.substitutes, value.count);
 }
 
 void release(LanguageDictionaryEntryAutomation& value) noexcept
 {
-    freeString(value.string1);
-    freeString(value.string2);
-    freeString(value.string3);
+    release(value.string1);
+    release(value.string2);
+    release(value.string3);
 }
 
 void release(LanguageDictionaryAutomation& value) noexcept
 {
-    freeString(value.language);
+    release(value.language);
     freeArray(value.entries, value.count);
-}
-
-void release(BSTR& value) noexcept
-{
-    freeString(value);
 }
 
 void* allocateZeroed(std::size_t count, std::size_t elementSize)

@@ -39,6 +39,16 @@ bool sameId(const wchar_t* given, std::wstring_view id)
     return i == id.size();
 }
 
+// The first element whose own array cannot be read as its count says, or -1.
+template <typename T, typename Array>
+std::int32_t invalidElement(const T* items, std::int32_t count, Array T::*array)
+{
+    for (std::int32_t i = 0; i < count; ++i)
+        if (items[i].count < 0 || (items[i].count > 0 && items[i].*array == nullptr))
+            return i;
+    return -1;
+}
+
 } // namespace
 
 bool PluginSystemCallback::init(ComPtr<::IPluginSystem> system, std::uint32_t pluginId)
@@ -287,12 +297,11 @@ try {
         HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"Invalid argument: languagesCount=%d"), languagesCount);
         return -1;
     }
-    for (std::int32_t i = 0; i < languagesCount; ++i) {
-        if (substitutions[i].count < 0 || (substitutions[i].count > 0 && substitutions[i].substitutes == nullptr)) {
-            HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"Invalid argument: substitution %d has count=%d"),
-                     i, substitutions[i].count);
-            return -1;
-        }
+    if (const std::int32_t bad = invalidElement(substitutions, languagesCount, &HLXPlugins::LanguageSubstitution::substitutes);
+        bad >= 0) {
+        HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"Invalid argument: substitution %d has count=%d"), bad,
+                 substitutions[bad].count);
+        return -1;
     }
     const bool sent = forward([&](::IPluginSystem& system) {
         const UniqueBstr language = Automation::require(defaultLanguage);
@@ -313,12 +322,11 @@ try {
                  languagesCount, static_cast<int>(reinterpret_cast<std::uintptr_t>(dictionaries)));
         return -1;
     }
-    for (std::int32_t i = 0; i < languagesCount; ++i) {
-        if (dictionaries[i].count < 0 || (dictionaries[i].count > 0 && dictionaries[i].entries == nullptr)) {
-            HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"Invalid argument: dictionary %d has count=%d"),
-                     i, dictionaries[i].count);
-            return -1;
-        }
+    if (const std::int32_t bad = invalidElement(dictionaries, languagesCount, &HLXPlugins::LanguageDictionary::entries);
+        bad >= 0) {
+        HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"Invalid argument: dictionary %d has count=%d"), bad,
+                 dictionaries[bad].count);
+        return -1;
     }
     const bool sent = forward([&](::IPluginSystem& system) {
         auto converted = Automation::convertDictionaries(dictionaries, static_cast<std::uint32_t>(languagesCount));
