@@ -104,8 +104,12 @@ setup_packages() {
   fi
 }
 
-# apt-get source fails quietly when no source index names the package.
+# apt-get source fails quietly when no source index names the package. The
+# entries may be in place while their index is not (a machine image that
+# keeps /etc/apt but not the downloaded lists): fetch the index once, then decide.
 require_source_package() {
+  apt-cache showsrc "$1" 2>/dev/null | grep -q '^Package:' && return
+  apt_update
   apt-cache showsrc "$1" 2>/dev/null | grep -q '^Package:' && return
   echo "setup: the source package $1 is not in the configured package sources" >&2
   exit 1

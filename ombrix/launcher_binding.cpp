@@ -1,13 +1,100 @@
 #include "launcher_binding.h"
 
-// Binding to the launcher is not part of the host yet: both report failure, so
-// plug-in and admin host modes end with their failure exit codes.
-bool initializePlugin(std::uint32_t)
+#include "log/log.h"
+#include "ombrix_interfaces.h"
+#include "running_object.h"
+#include "update_plugin/update_plugin.h"
+#include "system/win32/unique_resource.h"
+
+#include <wrl/client.h>
+
+#include <new>
+
+using Microsoft::WRL::ComPtr;
+
+// The binding functions log under their own names in the unnamed namespace, as
+// support engineers know them from the log.
+namespace {
+
+BSTR itemName(const wchar_t* name)
 {
-    return false;
+    BSTR text = ::SysAllocString(name);
+    if (text == nullptr)
+        throw std::bad_alloc();
+    return text;
 }
 
+// The launcher's plug-in system, from the Running Object Table; null when absent.
+ComPtr<IPluginSystem> findPluginSystem(bool allowFallback)
+{
+    ComPtr<IUnknown> object;
+    HRESULT hr = lookupRunningObject(itemName(kLauncherItemName), &object);
+    if (hr != S_OK && allowFallback) {
+        object.Reset();
+        hr = lookupRunningObject(itemName(kLauncherFallbackItemName), &object);
+    }
+    if (hr != S_OK) {
+        HOST_LOG(LogLevel::Error, L"cannot get a plugin-system object from ROT, HRESULT = 0x%x",
+                 static_cast<unsigned>(hr));
+        return nullptr;
+    }
+    ComPtr<IPluginSystem> system;
+    hr = object.As(&system);
+    if (FAILED(hr) || !system) {
+        HOST_LOG(LogLevel::Error, L"plugin-system typelib not registered, HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return nullptr;
+    }
+    return system;
+}
+
+// The object's own account of a failure: nothing when it cannot give one.
+void logWithObjectError(IUpdatePlugin& plugin, const wchar_t* message, HRESULT hr)
+{
+    System::Win32::UniqueBstr text;
+    if (SUCCEEDED(plugin.error(text.put())))
+        HOST_LOG(LogLevel::Error, message, static_cast<unsigned>(hr), text ? text.get() : L"");
+}
+
+bool initializePlugin(std::uint32_t pluginId)
+{
+    HOST_LOG(LogLevel::Info, L"initalizing 'ombrix' system for plugin_id = %d", pluginId);
+    const ComPtr<IPluginSystem> system = findPluginSystem(true);
+    if (!system)
+        return false;
+    ComPtr<IUpdatePlugin> plugin;
+    if (const HRESULT hr = CUpdatePlugin::CreateInstance(&plugin); FAILED(hr)) {
+        HOST_LOG(LogLevel::Error, L"failed to create plugin-host object, HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    if (const HRESULT hr = plugin->initialize(system.Get(), pluginId); FAILED(hr)) {
+        logWithObjectError(*plugin.Get(), L"failed to initialize plugin-host object, HRESULT = 0x%x, err: %s", hr);
+        return false;
+    }
+    if (const HRESULT hr = system->registerPlugin(plugin.Get(), pluginId); FAILED(hr)) {
+        logWithObjectError(*plugin.Get(), L"failed to register plugin object, HRESULT = 0x%x, err: %s", hr);
+        return false;
+    }
+    return true;
+}
+
+// Not served yet: the admin host mode reports a failed registration.
 bool registerAdminHost()
 {
     return false;
 }
+
+} // namespace
+
+namespace LauncherBinding {
+
+bool initializePlugin(std::uint32_t pluginId)
+{
+    return ::initializePlugin(pluginId);
+}
+
+bool registerAdminHost()
+{
+    return ::registerAdminHost();
+}
+
+} // namespace LauncherBinding

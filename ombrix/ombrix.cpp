@@ -13,6 +13,7 @@
 #include "server_registration.h"
 #include "system/win32/admin_mode.h"
 #include "system/win32/com_scope.h"
+#include "terminate_now.h"
 
 #include <windows.h>
 
@@ -20,14 +21,6 @@
 #include <stdexcept>
 
 namespace {
-
-// Ends the process without unwinding: objects the launcher still references and
-// the plug-in DLL are left as they are.
-[[noreturn]] void terminateNow(UINT exitCode)
-{
-    ::TerminateProcess(::GetCurrentProcess(), exitCode);
-    ::ExitProcess(exitCode);
-}
 
 // The launcher's calls arrive as window messages of this apartment.
 [[noreturn]] void runMessageLoop()
@@ -42,7 +35,7 @@ namespace {
 
 int runAdminHost()
 {
-    if (!registerAdminHost())
+    if (!LauncherBinding::registerAdminHost())
         return ExitCode::AdminHostRegistrationFailed;
     runMessageLoop();
 }
@@ -132,7 +125,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
             }
             return runAdminHost();
         case RunMode::PluginHost:
-            if (!initializePlugin(*options.pluginId))
+            if (!LauncherBinding::initializePlugin(*options.pluginId))
                 terminateNow(ExitCode::PluginBindingFailed);
             runMessageLoop();
         case RunMode::None:

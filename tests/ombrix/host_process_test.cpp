@@ -78,11 +78,12 @@ TEST_F(HostProcess, LogLineHasTheHeaderAndTheCallSiteEnvelope)
     EXPECT_TRUE(std::regex_match(lines[0], layout)) << lines[0];
 }
 
-TEST_F(HostProcess, BindingFailureExitsWithSixWithoutFurtherLines)
+TEST_F(HostProcess, WithoutALauncherBindingFailsWithSix)
 {
     const ChildResult result = run(L"--plugin-id=7 " + logArgument());
     EXPECT_EQ(result.exitCode, 6u);
-    EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue));
+    EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue, "initalizing 'ombrix' system for plugin_id = 7",
+                                           "cannot get a plugin-system object from ROT, HRESULT = 0x800401e3"));
 }
 
 TEST_F(HostProcess, AdminHostRegistrationFailureExitsWithSeven)

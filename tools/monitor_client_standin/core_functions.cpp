@@ -112,7 +112,9 @@ STANDIN_EXPORT int STANDIN_CALL InitLib_Dyn(const Structure* configuration, LogC
     log(1, L"stand-in started");
 
     const std::wstring result = Standin::environment(L"OMBRIX_STANDIN_INIT_RESULT");
-    currentStatus = result.empty() ? 6 : std::stoi(result);
+    // Returned from the local: the script's thread may change the status first.
+    const int initialStatus = result.empty() ? 6 : std::stoi(result);
+    currentStatus = initialStatus;
     statusCallback = status;
     const std::wstring lateEventName = Standin::environment(L"OMBRIX_STANDIN_LATE_EVENT");
     const HANDLE lateEvent =
@@ -120,7 +122,7 @@ STANDIN_EXPORT int STANDIN_CALL InitLib_Dyn(const Structure* configuration, LogC
     stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     statusThread = new std::thread(playScript, statuses(L"OMBRIX_STANDIN_STATUSES", L"7"),
                                    statuses(L"OMBRIX_STANDIN_LATE_STATUSES", L"none"), lateEvent);
-    return currentStatus;
+    return initialStatus;
 }
 
 // Reports the assertion as the library does: through the event callbacks.

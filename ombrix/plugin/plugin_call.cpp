@@ -1,0 +1,111 @@
+#include "plugin_call.h"
+
+#include "log/log.h"
+#include "terminate_now.h"
+
+#include <windows.h>
+
+// The guard's frame (plugin_call_<architecture>.S) and its exception handler.
+extern "C" {
+int ombrix_plugin_call_thunk(PluginCall::Detail::Body body, void* context);
+EXCEPTION_DISPOSITION ombrix_plugin_call_handler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context,
+                                                 void* dispatch);
+#if defined(_WIN64)
+// Inside the thunk, right after the call: RtlUnwindEx lands here with rax = 0.
+extern char ombrix_plugin_call_resume[];
+#else
+// Restores the thunk's own frame from its registration record and returns 0 from it.
+[[noreturn]] void ombrix_plugin_call_resume(void* frame);
+#endif
+}
+
+#if !defined(_WIN64)
+#include <cstddef>
+// plugin_call_i686.S pushes the handler, then the previous record, and hands
+// the record's address to RtlUnwind; the resume path finds ebp 20 bytes above.
+static_assert(sizeof(EXCEPTION_REGISTRATION_RECORD) == 8 && offsetof(EXCEPTION_REGISTRATION_RECORD, Next) == 0 &&
+                  offsetof(EXCEPTION_REGISTRATION_RECORD, Handler) == 4,
+              "the layout of the thunk's registration record");
+static_assert(sizeof(void*) == 4, "the 32-bit thunk");
+#endif
+
+namespace {
+
+// MSVC's throw; the value is "msc" in ASCII, with 0xE0 for an error status.
+constexpr DWORD kMsvcException = 0xE06D7363;
+// GCC's own throw, unwind and forced unwind on SEH-based Windows ("GCC" plus a kind).
+constexpr DWORD kGccExceptionMask = 0xF0FFFFFF;
+constexpr DWORD kGccException = 0x20474343;
+
+enum class Escape { Ours, Foreign, Crash };
+
+Escape classify(DWORD code)
+{
+    if ((code & kGccExceptionMask) == kGccException)
+        return Escape::Ours;
+    return code == kMsvcException ? Escape::Foreign : Escape::Crash;
+}
+
+// As an unhandled exception would: the top-level filter (crash reporting, or the
+// system's error reporting) sees the fault, then the process ends with its code.
+[[noreturn]] void crash(EXCEPTION_RECORD* record, CONTEXT* context)
+{
+    const DWORD code = record->ExceptionCode;
+    // An overflowed stack has no room for the filter or the log.
+    if (code != EXCEPTION_STACK_OVERFLOW) {
+        HOST_LOG(LogLevel::Error, L"fatal error: exception 0x%x at %p in a call into the plugin, the host process ends",
+                 static_cast<unsigned>(code), record->ExceptionAddress);
+        EXCEPTION_POINTERS pointers{record, context};
+        ::UnhandledExceptionFilter(&pointers);
+    }
+    terminateNow(code);
+}
+
+// Unwinds the plug-in's frames (running its destructors) and resumes the thunk,
+// which then reports that a foreign exception ended the call.
+[[noreturn]] void resume(EXCEPTION_RECORD* record, void* frame, [[maybe_unused]] CONTEXT* context,
+                         [[maybe_unused]] void* dispatch)
+{
+#if defined(_WIN64)
+    ::RtlUnwindEx(frame, ombrix_plugin_call_resume, record, nullptr, context,
+                  static_cast<DISPATCHER_CONTEXT*>(dispatch)->HistoryTable);
+    // RtlUnwindEx does not come back.
+    terminateNow(record->ExceptionCode);
+#else
+    ::RtlUnwind(frame, nullptr, record, nullptr);
+    ombrix_plugin_call_resume(frame);
+#endif
+}
+
+} // namespace
+
+extern "C" EXCEPTION_DISPOSITION ombrix_plugin_call_handler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context,
+                                                            void* dispatch)
+{
+    // Unwinding passes through the guard on its way to a handler further up.
+    if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0)
+        return ExceptionContinueSearch;
+    switch (classify(record->ExceptionCode)) {
+    case Escape::Ours:
+        return ExceptionContinueSearch;
+    case Escape::Foreign:
+        resume(record, frame, context, dispatch);
+    case Escape::Crash:
+        break;
+    }
+    crash(record, context);
+}
+
+namespace PluginCall {
+
+ForeignException::ForeignException()
+    : std::runtime_error("the plugin let a C++ exception of another compiler escape (0xE06D7363)")
+{
+}
+
+bool Detail::runGuarded(Body body, void* context)
+{
+    return ombrix_plugin_call_thunk(body, context) != 0;
+}
+
+} // namespace PluginCall

@@ -1,0 +1,415 @@
+#include "update_plugin.h"
+
+#include "automation_structures.h"
+#include "err/utf.h"
+#include "log/log.h"
+#include "plugin_boundary.h"
+#include "plugin_call.h"
+#include "plugin_path.h"
+#include "plugin_text.h"
+#include "process_settings.h"
+#include "process_values.h"
+#include "terminate_now.h"
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+using System::Win32::UniqueBstr;
+
+namespace {
+
+// The texts of the operations whose failure lines carry no operation name.
+constexpr std::wstring_view kStdException = L"error: std exception - %s";
+constexpr std::wstring_view kUnknownException = L"error: unknown exception";
+constexpr std::wstring_view kInvalidState = L"error: invalid state of pluginDllObject";
+
+const wchar_t* boolText(bool value)
+{
+    return value ? L"true" : L"false";
+}
+
+// A launcher string that may come back null.
+std::wstring take(UniqueBstr& text)
+{
+    return text ? std::wstring(text.get(), ::SysStringLen(text.get())) : std::wstring();
+}
+
+template <typename T>
+std::shared_ptr<T> makeShared()
+{
+    T* object = new (std::nothrow) T;
+    return object ? std::shared_ptr<T>(object) : nullptr;
+}
+
+} // namespace
+
+HRESULT CUpdatePlugin::CreateInstance(IUpdatePlugin** out)
+{
+    CUpdatePlugin* object = create<CUpdatePlugin>();
+    if (object == nullptr) {
+        HOST_LOG(LogLevel::Error, L"failed to create UpdatePlugin object");
+        return E_FAIL;
+    }
+    ComPtr<CUpdatePlugin> created;
+    created.Attach(object);
+    if (const HRESULT hr = object->FinalConstruct(); FAILED(hr)) {
+        HOST_LOG(LogLevel::Error, L"failed to construct UpdatePlugin object, HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return hr;
+    }
+    return object->QueryInterface(IID_PPV_ARGS(out));
+}
+
+CUpdatePlugin::CUpdatePlugin() : blackListDisabled(processSettings().disableBlackList) {}
+
+CUpdatePlugin::~CUpdatePlugin()
+{
+    FinalRelease();
+}
+
+HRESULT CUpdatePlugin::FinalConstruct()
+{
+    try {
+        if (!(eventsCallback = makeShared<PluginEventsCallback>())) {
+            HOST_LOG(LogLevel::Error, L"failed to create PluginEventsCallback");
+            return E_FAIL;
+        }
+        if (!(systemCallback = makeShared<PluginSystemCallback>())) {
+            HOST_LOG(LogLevel::Error, L"failed to create PluginSystemCallback");
+            return E_FAIL;
+        }
+        if (!(dialogCallbacks = makeShared<DialogCallbacksContainer>())) {
+            HOST_LOG(LogLevel::Error, L"failed to create DialogCallbacksContainer");
+            return E_FAIL;
+        }
+        return S_OK;
+    } catch (const std::exception& e) {
+        HOST_LOG(LogLevel::Error, L"error: std exception during UpdatePlugin final construct - %s",
+                 Err::fromAnsi(e.what()).c_str());
+    } catch (...) {
+        HOST_LOG(LogLevel::Error, L"unexpected error during UpdatePlugin final construct");
+    }
+    return E_UNEXPECTED;
+}
+
+void CUpdatePlugin::FinalRelease() noexcept
+{
+    const std::lock_guard lock(UpdatePluginProcess::processWaitLock);
+    eventsCallback.reset();
+    systemCallback.reset();
+    dialogCallbacks.reset();
+    if (const HMODULE module = pluginModule.release(); module != nullptr && !::FreeLibrary(module))
+        log(LogLevel::Error, L"error: FreeLibrary failed (FinalRelease)", Here::current());
+    pluginProcesses.clear();
+    UpdatePluginProcess::pluginObjectsReleased = true;
+}
+
+template <typename... Args>
+void CUpdatePlugin::log(int level, std::wstring_view message, const Here& where, Args... args) const noexcept
+{
+    PluginBoundary::logAt(where, level, pluginId, message, args...);
+}
+
+HRESULT CUpdatePlugin::failed(const FailureTexts& texts, HRESULT result, const Here& where) noexcept
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        // Out of memory is what the contract calls an unknown exception.
+        log(LogLevel::Error, texts.unknownException, where);
+    } catch (const std::exception& e) {
+        std::wstring what;
+        try {
+            what = Err::fromAnsi(e.what());
+        } catch (...) {
+            // No memory for the text: the line goes out without it.
+        }
+        log(LogLevel::Error, texts.stdException, where, what.c_str());
+    } catch (...) {
+        log(LogLevel::Error, texts.unknownException, where);
+    }
+    return result;
+}
+
+bool CUpdatePlugin::loaded(std::wstring_view invalidStateLine, const Here& where) const noexcept
+{
+    if (pluginDllObject != nullptr)
+        return true;
+    log(LogLevel::Error, invalidStateLine, where);
+    return false;
+}
+
+// ---- IUpdatePlugin: the lifecycle ----
+
+HRESULT CUpdatePlugin::initialize(IPluginSystem* srvApp, ULONG id)
+{
+    // Until the id is stored, the lines carry the argument.
+    const auto logLine = [id](const Here& where, int level, std::wstring_view message, auto... args) {
+        PluginBoundary::logAt(where, level, id, message, args...);
+    };
+    logLine(Here::current(), LogLevel::Info, L"initializing plugin...");
+    UpdatePluginProcess::mainThreadId = ::GetCurrentThreadId();
+    if (srvApp == nullptr) {
+        logLine(Here::current(), LogLevel::Error, L"error: invalid srvApp arg (initialization)");
+        return E_INVALIDARG;
+    }
+    pluginSystem = srvApp;
+    pluginId = id;
+
+    if (!systemCallback->init(pluginSystem, pluginId)) {
+        logLine(Here::current(), LogLevel::Error, L"failed to init system callback (initialization)");
+        return E_FAIL;
+    }
+    systemCallback->setDialogCallbacks(dialogCallbacks);
+
+    UniqueBstr pluginPathText;
+    if (const HRESULT hr = pluginSystem->getPluginPath(pluginId, pluginPathText.put()); FAILED(hr)) {
+        logLine(Here::current(), LogLevel::Error, L"failed getPluginPath (initialization), HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return hr;
+    }
+    const std::wstring pluginPath = take(pluginPathText);
+    logLine(Here::current(), LogLevel::Info, L"plugin have got plugin path from server: %s", pluginPath.c_str());
+
+    UniqueBstr workDirText;
+    if (const HRESULT hr = pluginSystem->getGameWorkDir(pluginId, workDirText.put()); FAILED(hr)) {
+        logLine(Here::current(), LogLevel::Error, L"failed getGameWorkDir (initialization), HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return hr;
+    }
+    const std::wstring workDir = take(workDirText);
+    logLine(Here::current(), LogLevel::Info, L"plugin have got workDir from server: %s", workDir.c_str());
+
+    const std::wstring fullPluginPath = composeFullPluginPath(workDir, pluginPath);
+    logLine(Here::current(), LogLevel::Info, L"full plugin path: %s", fullPluginPath.c_str());
+    if (!verifyEmbeddedSignature(fullPluginPath)) {
+        logLine(Here::current(), LogLevel::Error, L"failed verifyEmbeddedSignature, fullPluginPath = %s (initialization)",
+                fullPluginPath.c_str());
+        return E_FAIL;
+    }
+    // The plug-in finds its own files relative to the game.
+    if (!::SetCurrentDirectoryW(workDir.c_str())) {
+        logLine(Here::current(), LogLevel::Error, L"failed SetCurrentDirectoryW, workDir = %s (initialization)", workDir.c_str());
+        return E_FAIL;
+    }
+    try {
+        return loadPlugin(fullPluginPath);
+    } catch (...) {
+        return failed({L"error: std exception - %s (initialization)", L"fatal error: unknown exception (initialization)"},
+                      E_FAIL);
+    }
+}
+
+HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
+{
+    const Here here = Here::current();
+    pluginModule.reset(::LoadLibraryW(fullPluginPath.c_str()));
+    if (!pluginModule) {
+        const DWORD lastError = ::GetLastError();
+        log(LogLevel::Error, L"error: failed LoadLibraryW, pluginPath = %s (initialization), lastErr: 0x%x", here,
+            fullPluginPath.c_str(), static_cast<unsigned>(lastError));
+        return HRESULT_FROM_WIN32(lastError);
+    }
+    const auto getObject = reinterpret_cast<DllGetPluginObjectFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(pluginModule.get(), kDllGetPluginObjectName)));
+    if (getObject == nullptr) {
+        const DWORD lastError = ::GetLastError();
+        log(LogLevel::Error,
+            L"error: failed GetProcAddress of DllGetPluginObject, pluginPath = %s (initialization), lastErr: 0x%x", here,
+            fullPluginPath.c_str(), static_cast<unsigned>(lastError));
+        return HRESULT_FROM_WIN32(lastError);
+    }
+    IPluginDllObject* object = nullptr;
+    if (!PluginCall::guarded([&] { return getObject(&object); }) || object == nullptr) {
+        log(LogLevel::Error, L"error: failed DllGetPluginObject, pluginPath = %s (initialization)", here,
+            fullPluginPath.c_str());
+        return E_FAIL;
+    }
+    pluginDllObject = object;
+    HLXPlugins::IPluginSystem* system = systemCallback.get();
+    if (PluginCall::guarded([&] { return pluginDllObject->initialize(system); }))
+        return S_OK;
+    const std::wstring message =
+        readPluginText([&](wchar_t* buffer, std::int32_t size) {
+            return PluginCall::guarded([&] { return pluginDllObject->error(buffer, size); });
+        });
+    log(LogLevel::Error, L"error: failed plugin dll initialize, pluginPath = %s (initialization), error_msg: %s", here,
+        fullPluginPath.c_str(), message.c_str());
+    return E_FAIL;
+}
+
+HRESULT CUpdatePlugin::deinitialize()
+{
+    log(LogLevel::Info, L"deinitialize plugin...", Here::current());
+    if (!loaded(L"error: invalid state of pluginDllObject (deinitialize)", Here::current())) {
+        ::PostQuitMessage(-1);
+        return E_UNEXPECTED;
+    }
+    try {
+        PluginCall::guarded([&] { pluginDllObject->deinitialize(); });
+    } catch (...) {
+        ::PostQuitMessage(-1);
+        return failed({kStdException, kUnknownException});
+    }
+    pluginDllObject = nullptr;
+    if (const HRESULT hr = pluginSystem->unregisterPlugin(this); FAILED(hr))
+        log(LogLevel::Error, L"error: server call unregisterPlugin failed (deinitialize), HRESULT = 0x%x",
+            Here::current(), static_cast<unsigned>(hr));
+    ::PostQuitMessage(0);
+    return S_OK;
+}
+
+// ---- IUpdatePlugin: forwarding ----
+
+template <typename Read>
+HRESULT CUpdatePlugin::readText(BSTR* val, Read&& read, const Here& where)
+{
+    if (!loaded(kInvalidState, where))
+        return E_UNEXPECTED;
+    if (val == nullptr) {
+        log(LogLevel::Error, L"error: invalid arg, val is zero", where);
+        return E_INVALIDARG;
+    }
+    *val = nullptr;
+    try {
+        const std::wstring text = readPluginText(
+            [&](wchar_t* buffer, std::int32_t size) { return PluginCall::guarded([&] { return read(buffer, size); }); });
+        BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        if (copy == nullptr)
+            throw std::bad_alloc();
+        *val = copy;
+        return S_OK;
+    } catch (...) {
+        return failed({kStdException, kUnknownException}, E_UNEXPECTED, where);
+    }
+}
+
+HRESULT CUpdatePlugin::name(BSTR* val)
+{
+    return readText(val, [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->name(buffer, size); });
+}
+
+HRESULT CUpdatePlugin::description(BSTR* val)
+{
+    return readText(val,
+                    [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->description(buffer, size); });
+}
+
+HRESULT CUpdatePlugin::versionString(BSTR* val)
+{
+    return readText(val,
+                    [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->versionString(buffer, size); });
+}
+
+HRESULT CUpdatePlugin::error(BSTR* val)
+{
+    return readText(val, [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->error(buffer, size); });
+}
+
+HRESULT CUpdatePlugin::getAdditionalProp(BSTR propName, BSTR* val)
+{
+    return readText(val, [this, propName](wchar_t* buffer, std::int32_t size) {
+        return pluginDllObject->getAdditionalProp(propName, buffer, size);
+    });
+}
+
+HRESULT CUpdatePlugin::setAdditionalProp(BSTR propName, BSTR value)
+{
+    if (!loaded(kInvalidState, Here::current()))
+        return E_UNEXPECTED;
+    try {
+        PluginCall::guarded([&] { pluginDllObject->setAdditionalProp(propName, value); });
+        return S_OK;
+    } catch (...) {
+        return failed({kStdException, kUnknownException});
+    }
+}
+
+HRESULT CUpdatePlugin::start(IUpdatePluginEvents* val)
+{
+    log(LogLevel::Info, L"starting plugin...", Here::current());
+    if (!loaded(L"error: invalid state of pluginDllObject (start)", Here::current()))
+        return E_UNEXPECTED;
+    if (val == nullptr) {
+        log(LogLevel::Error, L"error: invalid arg, val is zero (start)", Here::current());
+        return E_INVALIDARG;
+    }
+    try {
+        updateEvents = val;
+        if (!eventsCallback->init(updateEvents, pluginId, UpdatePluginProcess::mainThreadId)) {
+            log(LogLevel::Error, L"error: events callback init failed (start)", Here::current());
+            return E_FAIL;
+        }
+        HLXPlugins::IUpdatePluginEvents* events = eventsCallback.get();
+        if (PluginCall::guarded([&] { return pluginDllObject->start(events); }))
+            return S_OK;
+        // The plug-in will never report its end: the launcher hears it from us.
+        if (const HRESULT hr = updateEvents->onFinish(pluginId, VARIANT_FALSE); FAILED(hr))
+            log(LogLevel::Error, L"error: plugin events callback failed (start), HRESULT = 0x%x", Here::current(),
+                static_cast<unsigned>(hr));
+        log(LogLevel::Error, L"failed plugin DLL start (start)", Here::current());
+        return E_FAIL;
+    } catch (...) {
+        return failed({L"error: std exception (start) - %s", L"error: unknown exception (start)"});
+    }
+}
+
+HRESULT CUpdatePlugin::stop(VARIANT_BOOL force)
+{
+    const bool forced = force == VARIANT_TRUE;
+    log(LogLevel::Info, L"stop plugin.., force: %s", Here::current(), boolText(forced));
+    const bool hasPlugin = loaded(L"error: invalid state of pluginDllObject (stop)", Here::current());
+    // A forced stop is the launcher giving up on the plug-in: nothing of it may run any more.
+    if (forced)
+        terminateNow(0);
+    if (!hasPlugin)
+        return E_UNEXPECTED;
+    try {
+        PluginCall::guarded([&] { pluginDllObject->stop(); });
+        return S_OK;
+    } catch (...) {
+        return failed({L"error: std exception (stop) - %s", L"error: unknown exception (stop)"});
+    }
+}
+
+// ---- IPluginSystemEvents ----
+
+HRESULT CUpdatePlugin::onDialogFinish(ULONG dialogId, LONG eventId)
+{
+    log(LogLevel::Info, L"dialog event id received: %d", Here::current(), static_cast<int>(eventId));
+    if (!loaded(kInvalidState, Here::current()))
+        return E_UNEXPECTED;
+    try {
+        HLXPlugins::IPluginDialogCallback* callback = dialogCallbacks->find(dialogId);
+        if (callback == nullptr) {
+            log(LogLevel::Error, L"couldn't get the dialog's callback function: dialogId=%d", Here::current(),
+                static_cast<int>(dialogId));
+            return E_UNEXPECTED;
+        }
+        PluginCall::guarded([&] { callback->onDialogFinish(eventId); });
+        return S_OK;
+    } catch (...) {
+        return failed({L"error: std exception (onDialogComplete) - %s", L"error: unknown exception (onDialogComplete)"});
+    }
+}
+
+// ---- IAdminHostProcess: served by the elevated admin host only ----
+
+HRESULT CUpdatePlugin::initAdminHost(IPluginSystem*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CUpdatePlugin::deinitAdminHost()
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CUpdatePlugin::startElevated(BSTR, ULONG)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT CUpdatePlugin::startElevatedProcess(BSTR, BSTR, ULONG*, ULONG*, LONGLONG*)
+{
+    return E_NOTIMPL;
+}
