@@ -22,6 +22,8 @@
 
 namespace {
 
+constexpr DWORD kLastReplyGraceMs = 100;
+
 // The launcher's calls arrive as window messages of this apartment.
 [[noreturn]] void runMessageLoop()
 {
@@ -30,6 +32,11 @@ namespace {
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
+    // The quit message comes from inside the launcher's last call. Windows sends
+    // the reply before the call returns to this loop; Wine sends it afterwards
+    // from an RPC thread, which the end of the process would cut off, and the
+    // launcher would see its deinitialize fail.
+    ::Sleep(kLastReplyGraceMs);
     terminateNow(ExitCode::Done);
 }
 

@@ -27,7 +27,10 @@ HRESULT EventsSink::onStatusInfo(ULONG pluginId, BSTR info)
 
 HRESULT EventsSink::onFinish(ULONG pluginId, VARIANT_BOOL success)
 {
-    return record(L"onFinish", std::to_wstring(pluginId) + L", " + boolText(success));
+    const HRESULT result = record(L"onFinish", std::to_wstring(pluginId) + L", " + boolText(success));
+    session_.finishedWithSuccess = success == VARIANT_TRUE;
+    ::SetEvent(session_.pluginFinished.get());
+    return result;
 }
 
 } // namespace LauncherSim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ombrix_interfaces.h"
+#include "session_state.h"
 #include "sim_config.h"
 #include "system/win32/com_object.h"
 #include "transcript.h"
@@ -10,7 +11,10 @@ namespace LauncherSim {
 // The launcher's events sink that it hands to IUpdatePlugin::start.
 class EventsSink : public System::Win32::ComObject<IUpdatePluginEvents> {
 public:
-    EventsSink(const SimConfig& config, Transcript& transcript) : config_(config), transcript_(transcript) {}
+    EventsSink(const SimConfig& config, Transcript& transcript, SessionState& session)
+        : config_(config), transcript_(transcript), session_(session)
+    {
+    }
 
     HRESULT STDMETHODCALLTYPE onStart(ULONG pluginId) override;
     HRESULT STDMETHODCALLTYPE onProgress(ULONG pluginId, LONG value) override;
@@ -22,6 +26,7 @@ private:
 
     const SimConfig& config_;
     Transcript& transcript_;
+    SessionState& session_;
 };
 
 } // namespace LauncherSim

@@ -14,8 +14,25 @@
 //                              object published under ITEM
 //   publish-events ITEM        publish the launcher's events sink under ITEM, for
 //                              callers that play the host's side themselves
+//   await-plugin               serve calls until the host registered its plug-in
+//   call OP [ARGS] [=> RESULT [TEXT]]
+//                              call IUpdatePlugin::OP on the registered plug-in
+//                              (name, description, versionString, error,
+//                              getAdditionalProp NAME, setAdditionalProp NAME VALUE,
+//                              start [(null)], stop FORCE, deinitialize,
+//                              onDialogFinish ID EVENT); check the result and text
+//   await-finish               serve calls until the plug-in reported onFinish
+//
+// Every call into the host and every await has the --call-limit; a call that
+// exceeds it is named in the transcript and the host is ended.
+//
+// --plugin=PATH runs an author's DLL through a whole session instead: a host for
+// plug-in id 1, the text operations, start, serving until onFinish (dialogs are
+// answered with their first button), deinitialize, exit code 0.
+#include "call_watchdog.h"
 #include "err/utf.h"
 #include "events_sink.h"
+#include "plugin_calls.h"
 #include "plugin_system.h"
 #include "running_object.h"
 #include "server_registration.h"
@@ -28,6 +45,8 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -41,6 +60,31 @@ namespace LauncherSim {
 namespace {
 
 constexpr DWORD kStepLimitMs = 60000;
+constexpr DWORD kDefaultCallLimitMs = 30000;
+
+// Waits for any of `handles` while serving this apartment's COM calls. The
+// index of the signalled handle, or WAIT_TIMEOUT.
+DWORD waitAny(const std::vector<HANDLE>& handles, DWORD limitMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    const auto count = static_cast<DWORD>(handles.size());
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return WAIT_TIMEOUT;
+        const DWORD which =
+            ::MsgWaitForMultipleObjects(count, handles.data(), FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+        if (which < WAIT_OBJECT_0 + count)
+            return which - WAIT_OBJECT_0;
+        if (which != WAIT_OBJECT_0 + count)
+            return WAIT_TIMEOUT;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+}
 
 std::wstring join(const std::vector<std::wstring>& words, std::size_t from)
 {
@@ -52,9 +96,24 @@ std::wstring join(const std::vector<std::wstring>& words, std::size_t from)
 
 class Session {
 public:
-    Session(SimConfig config, Transcript& transcript, std::wstring hostPath)
-        : config_(std::move(config)), transcript_(transcript), hostPath_(std::move(hostPath))
+    Session(SimConfig config, Transcript& transcript, std::wstring hostPath, DWORD callLimitMs)
+        : config_(std::move(config))
+        , transcript_(transcript)
+        , hostPath_(std::move(hostPath))
+        , callLimitMs_(callLimitMs)
+        , watchdog_(transcript, std::chrono::milliseconds(callLimitMs))
     {
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // A host that outlives a failed session would serve nobody.
+    ~Session()
+    {
+        if (host_ && ::WaitForSingleObject(host_.get(), 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(host_.get(), kHungHostExitCode);
+            transcript_.line(L"ended the host that was still running");
+        }
     }
 
     // Runs one step; false when it did not do what it should.
@@ -84,6 +143,12 @@ public:
             return callEvents(words[1]);
         if (verb == L"publish-events" && words.size() == 2)
             return publishEvents(words[1]);
+        if (verb == L"await-plugin" && words.size() == 1)
+            return await(state_.pluginRegistered.get(), L"the host registered no plug-in");
+        if (verb == L"await-finish" && words.size() == 1)
+            return await(state_.pluginFinished.get(), L"the plug-in reported no finish");
+        if (verb == L"call" && words.size() >= 2)
+            return callPlugin(std::vector<std::wstring>(words.begin() + 1, words.end()));
         transcript_.line(L"unknown step");
         return false;
     }
@@ -95,7 +160,7 @@ private:
         if (name == nullptr)
             return false;
         ComPtr<IPluginSystem> system;
-        system.Attach(PluginSystem::create<PluginSystem>(config_, transcript_));
+        system.Attach(PluginSystem::create<PluginSystem>(config_, transcript_, state_));
         const HRESULT hr = published_.publish(system.Get(), name);
         transcript_.line(L"published IPluginSystem as !" + std::wstring(name) + L" -> " + hresultText(hr));
         return SUCCEEDED(hr);
@@ -103,11 +168,75 @@ private:
 
     bool publishEvents(const std::wstring& item)
     {
-        ComPtr<IUpdatePluginEvents> sink;
-        sink.Attach(EventsSink::create<EventsSink>(config_, transcript_));
-        const HRESULT hr = publishedEvents_.publish(sink.Get(), item.c_str());
+        const HRESULT hr = publishedEvents_.publish(sink(), item.c_str());
         transcript_.line(L"published IUpdatePluginEvents as !" + item + L" -> " + hresultText(hr));
         return SUCCEEDED(hr);
+    }
+
+    IUpdatePluginEvents* sink()
+    {
+        if (!sink_)
+            sink_.Attach(EventsSink::create<EventsSink>(config_, transcript_, state_));
+        return sink_.Get();
+    }
+
+    // Serves calls until `event` is set; fails when the host ends first or time runs out.
+    bool await(HANDLE event, const wchar_t* failure)
+    {
+        std::vector<HANDLE> handles{event};
+        if (host_)
+            handles.push_back(host_.get());
+        const DWORD which = waitAny(handles, callLimitMs_);
+        if (which == 0)
+            return true;
+        transcript_.line(std::wstring(failure) +
+                         (which == WAIT_TIMEOUT ? L" within " + std::to_wstring(callLimitMs_) + L" ms" : L": the host ended"));
+        return false;
+    }
+
+    // call OP ARGS... [=> RESULT [TEXT]]
+    bool callPlugin(std::vector<std::wstring> words)
+    {
+        std::vector<std::wstring> expected;
+        if (const auto arrow = std::find(words.begin(), words.end(), L"=>"); arrow != words.end()) {
+            expected.assign(arrow + 1, words.end());
+            words.erase(arrow, words.end());
+        }
+        const PluginOperation* operation = findPluginOperation(words[0]);
+        const std::vector<std::wstring> arguments(words.begin() + 1, words.end());
+        const std::optional<HRESULT> expectedResult =
+            expected.empty() ? std::nullopt : parseResult(expected[0]);
+        if (operation == nullptr || arguments.size() < operation->minArguments ||
+            arguments.size() > operation->maxArguments || expected.size() > 2 || (!expected.empty() && !expectedResult)) {
+            transcript_.line(L"unknown operation or wrong arguments");
+            return false;
+        }
+        if (!state_.plugin) {
+            transcript_.line(L"no plug-in is registered");
+            return false;
+        }
+        const bool checkResult = expectedResult.has_value();
+        const HRESULT wanted = expectedResult.value_or(S_OK);
+        std::wstring shown;
+        for (const std::wstring& argument : arguments)
+            shown += (shown.empty() ? L"" : L", ") + argument;
+        watchdog_.arm(operation->name, host_.get());
+        const CallOutcome outcome = operation->call(*state_.plugin.Get(), sink(), arguments);
+        watchdog_.disarm();
+        std::wstring line = L"IUpdatePlugin::" + std::wstring(operation->name) + L"(" + shown + L") -> " +
+                            hresultText(outcome.result);
+        if (outcome.text)
+            line += L" \"" + *outcome.text + L"\"";
+        transcript_.line(line);
+        if (checkResult && wanted != outcome.result) {
+            transcript_.line(L"expected " + hresultText(wanted));
+            return false;
+        }
+        if (expected.size() == 2 && outcome.text != expected[1]) {
+            transcript_.line(L"expected the text \"" + expected[1] + L"\"");
+            return false;
+        }
+        return true;
     }
 
     bool serve(HANDLE until, DWORD milliseconds)
@@ -199,6 +328,10 @@ private:
     SimConfig config_;
     Transcript& transcript_;
     std::wstring hostPath_;
+    DWORD callLimitMs_;
+    CallWatchdog watchdog_;
+    SessionState state_;
+    ComPtr<IUpdatePluginEvents> sink_;
     RunningObjectRegistration published_;
     RunningObjectRegistration publishedEvents_;
     UniqueHandle host_;
@@ -209,6 +342,34 @@ HRESULT parseHresult(const std::wstring& text)
     return static_cast<HRESULT>(std::stoul(text, nullptr, 0));
 }
 
+// The author's session: where the host's log goes, and the steps.
+std::vector<std::wstring> authorSession(const std::filesystem::path& plugin, SimConfig& config,
+                                        const std::filesystem::path& log)
+{
+    config.workDir = plugin.parent_path().wstring();
+    config.pluginPath = plugin.filename().wstring();
+    return {L"publish first",
+            L"run-host --plugin-id=1 --logpath=\"" + log.wstring() + L"\"",
+            L"await-plugin",
+            L"call name => S_OK",
+            L"call description => S_OK",
+            L"call versionString => S_OK",
+            L"call start => S_OK",
+            L"await-finish",
+            L"call deinitialize => S_OK",
+            L"expect-exit 0"};
+}
+
+std::filesystem::path authorLogPath()
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::filesystem::path folder =
+        std::filesystem::path(std::wstring(temp, length)) / L"launcher-sim";
+    std::filesystem::create_directories(folder);
+    return folder / (L"ombrix-" + std::to_wstring(::GetCurrentProcessId()) + L".log");
+}
+
 } // namespace
 } // namespace LauncherSim
 
@@ -216,7 +377,8 @@ int wmain(int argc, wchar_t** argv)
 {
     using namespace LauncherSim;
     SimConfig config;
-    std::wstring transcriptPath, scenarioPath, hostPath;
+    std::wstring transcriptPath, scenarioPath, hostPath, pluginDll;
+    DWORD callLimitMs = kDefaultCallLimitMs;
     std::vector<std::wstring> steps, failures;
     po::options_description options("launcher-sim");
     options.add_options()("transcript", po::wvalue(&transcriptPath), "append the transcript to this file")
@@ -230,7 +392,9 @@ int wmain(int argc, wchar_t** argv)
         ("dialog-event", po::value<long>(), "answer each showDialogEx with onDialogFinish(dialog id, this event id)")
         ("fail", po::wvalue(&failures)->composing(), "OPERATION=HRESULT: answer OPERATION with this failure")
         ("scenario", po::wvalue(&scenarioPath), "file of steps, one per line")
-        ("step", po::wvalue(&steps)->composing(), "one step (repeatable)");
+        ("step", po::wvalue(&steps)->composing(), "one step (repeatable)")
+        ("call-limit", po::value<DWORD>(&callLimitMs), "milliseconds a call into the host or an await may take")
+        ("plugin", po::wvalue(&pluginDll), "run this plug-in DLL through a whole session and print what happened");
     try {
         po::variables_map values;
         po::store(po::wcommand_line_parser(argc, argv).options(options).run(), values);
@@ -261,16 +425,35 @@ int wmain(int argc, wchar_t** argv)
         }
         if (hostPath.empty())
             hostPath = (System::Env::KnownPaths::applicationDirectory() / L"ombrix.exe").str();
+        std::filesystem::path authorLog;
+        if (!pluginDll.empty()) {
+            authorLog = authorLogPath();
+            steps = authorSession(std::filesystem::absolute(pluginDll), config, authorLog);
+        }
         const ComScope apartment;
-        Transcript transcript(transcriptPath, values.count("echo") > 0);
-        Session session(config, transcript, hostPath);
-        for (const std::wstring& step : steps)
-            if (!session.run(step)) {
-                transcript.line(L"step failed");
-                return 1;
-            }
-        transcript.line(L"all steps done");
-        return 0;
+        const Transcript::Echo echo = !pluginDll.empty()       ? Transcript::Echo::ForAuthors
+                                      : values.count("echo") > 0 ? Transcript::Echo::AsIs
+                                                                 : Transcript::Echo::None;
+        Transcript transcript(transcriptPath, echo);
+        bool passed = true;
+        {
+            Session session(config, transcript, hostPath, callLimitMs);
+            for (const std::wstring& step : steps)
+                if (!session.run(step)) {
+                    transcript.line(L"step failed: " + step);
+                    passed = false;
+                    break;
+                }
+        }
+        if (passed)
+            transcript.line(L"all steps done");
+        if (!pluginDll.empty()) {
+            std::wcout << (passed ? L"PASSED: the plug-in went through a whole session\n"
+                                  : L"FAILED: the session stopped at the step above\n")
+                       << L"host log: " << authorLog.wstring() << L"\n";
+            std::wcout.flush();
+        }
+        return passed ? 0 : 1;
     } catch (const std::exception& e) {
         std::cerr << "launcher-sim: " << e.what() << "\n" << options;
         return 2;

@@ -120,8 +120,11 @@ HRESULT PluginSystem::ombrixClosed(ULONG pluginId, ULONG exitCode)
 
 HRESULT PluginSystem::registerPlugin(IUpdatePlugin* plugin, ULONG pluginId)
 {
-    if (plugin != nullptr && SUCCEEDED(config_.resultOf(L"registerPlugin")))
+    if (plugin != nullptr && SUCCEEDED(config_.resultOf(L"registerPlugin"))) {
         plugin->QueryInterface(IID_PPV_ARGS(&pluginEvents_));
+        session_.plugin = plugin;
+        ::SetEvent(session_.pluginRegistered.get());
+    }
     return record(L"registerPlugin", std::wstring(plugin ? L"object" : L"(null)") + L", " + std::to_wstring(pluginId),
                   config_.resultOf(L"registerPlugin"));
 }
@@ -190,8 +193,12 @@ HRESULT PluginSystem::showDialogEx(ULONG pluginId, ULONG dialogId, DialogAutomat
         L", type " + std::to_wstring(dialog.type) + L", " + quoted(dialog.typeText) + L", flags " +
         std::to_wstring(dialog.flagA) + L"" + std::to_wstring(dialog.flagB) + L"}";
     const HRESULT result = record(L"showDialogEx", arguments, config_.resultOf(L"showDialogEx"));
+    // The user's answer: the configured event, or the first button, as a user
+    // who accepts what is offered first. Only a registered plug-in hears it.
     if (SUCCEEDED(result) && config_.dialogEvent)
         finishDialogLater(dialogId, *config_.dialogEvent);
+    else if (SUCCEEDED(result) && pluginEvents_ && dialog.buttons != nullptr && dialog.buttonCount > 0)
+        finishDialogLater(dialogId, dialog.buttons[0].id);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ombrix_interfaces.h"
+#include "session_state.h"
 #include "sim_config.h"
 #include "system/win32/com_object.h"
 #include "transcript.h"
@@ -13,7 +14,10 @@ namespace LauncherSim {
 // configuration and writes every call into the transcript.
 class PluginSystem : public System::Win32::ComObject<IPluginSystem> {
 public:
-    PluginSystem(const SimConfig& config, Transcript& transcript) : config_(config), transcript_(transcript) {}
+    PluginSystem(const SimConfig& config, Transcript& transcript, SessionState& session)
+        : config_(config), transcript_(transcript), session_(session)
+    {
+    }
 
     HRESULT STDMETHODCALLTYPE language(BSTR* val) override;
     HRESULT STDMETHODCALLTYPE mainWindow(LONGLONG* val) override;
@@ -50,6 +54,7 @@ private:
 
     const SimConfig& config_;
     Transcript& transcript_;
+    SessionState& session_;
     Microsoft::WRL::ComPtr<IPluginSystemEvents> pluginEvents_;
 };
 

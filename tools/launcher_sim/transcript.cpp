@@ -1,12 +1,13 @@
 #include "transcript.h"
 
+#include "author_view.h"
 #include "err/utf.h"
 
 #include <cwchar>
 
 namespace LauncherSim {
 
-Transcript::Transcript(const std::wstring& path, bool echo)
+Transcript::Transcript(const std::wstring& path, Echo echo)
     : echo_(echo)
 {
     if (!path.empty())
@@ -27,8 +28,11 @@ void Transcript::line(const std::wstring& text)
         std::fwrite(utf8.data(), 1, utf8.size(), file_);
         std::fflush(file_);
     }
-    if (echo_) {
-        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    const std::optional<std::wstring> shown =
+        echo_ == Echo::ForAuthors ? forAuthors(text) : echo_ == Echo::AsIs ? std::optional(text) : std::nullopt;
+    if (shown) {
+        const std::string printed = Err::toUtf8(*shown) + "\n";
+        std::fwrite(printed.data(), 1, printed.size(), stdout);
         std::fflush(stdout);
     }
 }

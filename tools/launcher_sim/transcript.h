@@ -12,7 +12,10 @@ namespace LauncherSim {
 // read it while the simulator still runs. Any thread.
 class Transcript {
 public:
-    Transcript(const std::wstring& path, bool echo);
+    // Echoed lines are printed as they are, or as a plug-in author reads them.
+    enum class Echo { None, AsIs, ForAuthors };
+
+    Transcript(const std::wstring& path, Echo echo);
     ~Transcript();
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
@@ -22,7 +25,7 @@ public:
 private:
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
-    bool echo_;
+    Echo echo_;
 };
 
 // Forms used in transcript lines.

@@ -1,0 +1,308 @@
+// Plug-in DLLs for the host's tests, which load them through a real host
+// process and check what reaches the launcher. Each build of this one source
+// picks a misbehaviour with TEST_PLUGIN_KIND="<kind>" and becomes
+// test_plugin_<kind>.dll (see CMakeLists.txt). A kind differs from "good" only
+// where it names itself below.
+#include "hlx_plugins.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN64)
+// The linker's symbol for this DLL's own image.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+#endif
+
+namespace {
+
+using namespace HLXPlugins;
+using namespace std::string_view_literals;
+
+constexpr std::string_view kKind = TEST_PLUGIN_KIND;
+constexpr std::array kKinds{
+    "good"sv,          "init_false_text"sv,  "init_false_silent"sv, "start_false"sv,
+    "size_negative"sv, "size_short"sv,       "size_long"sv,         "embedded_zero"sv,
+    "no_export"sv,     "get_object_false"sv, "throw_gcc"sv,         "throw_msvc"sv,
+    "throw_caught"sv,  "fault_access"sv,     "fault_illegal"sv,     "fault_stack"sv,
+    "fault_worker"sv,  "stop_hangs"sv,       "flood"sv,             "dialog"sv,
+};
+// A misspelt kind in the build would otherwise quietly become "good".
+static_assert(std::find(kKinds.begin(), kKinds.end(), kKind) != kKinds.end(), "unknown TEST_PLUGIN_KIND");
+
+constexpr bool kindIs(std::string_view kind)
+{
+    return kKind == kind;
+}
+
+constexpr int kFloodThreads = 16;
+constexpr int kFloodProgressPerThread = 200;
+
+constexpr std::int32_t kInstallButton = 1;
+constexpr std::int32_t kLaterButton = 2;
+
+// Answers a text operation with `reported` on every call, whatever the
+// buffer; given a buffer, writes at most `size` characters of `text` and a
+// terminator (the host's buffer holds the size plus one).
+std::int32_t answerText(std::wstring_view text, std::int32_t reported, wchar_t* buffer, std::int32_t size)
+{
+    if (buffer != nullptr && size > 0) {
+        const std::size_t count = std::min(text.size(), static_cast<std::size_t>(size));
+        std::copy_n(text.data(), count, buffer);
+        buffer[count] = L'\0';
+    }
+    return reported;
+}
+
+// The size a well-behaved plug-in reports: letters and terminator, or 0 for
+// nothing to say.
+std::int32_t withTerminator(std::wstring_view text)
+{
+    return text.empty() ? 0 : static_cast<std::int32_t>(text.size() + 1);
+}
+
+[[noreturn]] void writeThroughNull()
+{
+    // Volatile on both levels: the compiler can neither see the null nor drop the store.
+    volatile int* volatile target = nullptr;
+    *target = 1;
+    std::abort(); // not reached: the store faults
+}
+
+// What `throw` in an MSVC-built DLL raises, without the throw information a
+// C++ runtime would need to match it: the host must classify it by code alone.
+[[noreturn]] void raiseMsvcException()
+{
+    constexpr DWORD kMsvcExceptionCode = 0xE06D7363; // 'msc' | 0xE0000000
+    constexpr ULONG_PTR kMsvcMagic = 0x19930520;
+    int thrownObject = 0;
+#if defined(_WIN64)
+    // x86-64 exceptions carry the image base their throw information is relative to.
+    const ULONG_PTR params[] = {kMsvcMagic, reinterpret_cast<ULONG_PTR>(&thrownObject), 0,
+                                reinterpret_cast<ULONG_PTR>(&__ImageBase)};
+#else
+    const ULONG_PTR params[] = {kMsvcMagic, reinterpret_cast<ULONG_PTR>(&thrownObject), 0};
+#endif
+    RaiseException(kMsvcExceptionCode, EXCEPTION_NONCONTINUABLE, static_cast<DWORD>(std::size(params)), params);
+    std::abort(); // not reached: the exception cannot be continued
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
+// Each frame holds a page the compiler cannot drop, and the addition after
+// the call keeps it from becoming a tail call (a loop).
+int recurseForever(int depth)
+{
+    volatile char frame[4096];
+    frame[0] = static_cast<char>(depth);
+    return recurseForever(depth + 1) + frame[0];
+}
+#pragma GCC diagnostic pop
+
+class TestPlugin final : public IPluginDllObject {
+public:
+    TestPlugin() : dialogAnswer_(*this) {}
+
+    // A worker still here means the process ends without deinitialize;
+    // joining under the loader lock could deadlock.
+    ~TestPlugin()
+    {
+        if (worker_.joinable())
+            worker_.detach();
+    }
+
+    TestPlugin(const TestPlugin&) = delete;
+    TestPlugin& operator=(const TestPlugin&) = delete;
+
+    bool initialize(IPluginSystem* system) override
+    {
+        system_ = system;
+        return !kindIs("init_false_text") && !kindIs("init_false_silent");
+    }
+
+    void deinitialize() override { joinWorker(); }
+
+    std::int32_t name(wchar_t* buffer, std::int32_t size) override
+    {
+        if constexpr (kindIs("size_negative")) {
+            return -1;
+        } else if constexpr (kindIs("size_short")) {
+            return answerText(L"Alpha", 4, buffer, size);
+        } else if constexpr (kindIs("size_long")) {
+            return answerText(L"Alpha", 100, buffer, size);
+        } else if constexpr (kindIs("embedded_zero")) {
+            return answerText(L"Al\0pha"sv, 7, buffer, size);
+        } else if constexpr (kindIs("throw_gcc")) {
+            throw std::runtime_error("the plug-in's name failed");
+        } else if constexpr (kindIs("throw_msvc")) {
+            raiseMsvcException();
+        } else if constexpr (kindIs("throw_caught")) {
+            try {
+                throw std::runtime_error("handled inside the plug-in");
+            } catch (const std::runtime_error&) {
+                return answerText(L"Caught", withTerminator(L"Caught"), buffer, size);
+            }
+        } else if constexpr (kindIs("fault_access")) {
+            writeThroughNull();
+        } else if constexpr (kindIs("fault_illegal")) {
+            __builtin_trap();
+        } else if constexpr (kindIs("fault_stack")) {
+            return recurseForever(0);
+        } else {
+            return answerText(L"Alpha", withTerminator(L"Alpha"), buffer, size);
+        }
+    }
+
+    // Reported without the terminator, the other form the protocol allows.
+    std::int32_t description(wchar_t* buffer, std::int32_t size) override
+    {
+        constexpr std::wstring_view text = L"Test plug-in";
+        return answerText(text, static_cast<std::int32_t>(text.size()), buffer, size);
+    }
+
+    std::int32_t versionString(wchar_t* buffer, std::int32_t size) override
+    {
+        return answerText(L"1.2.3", withTerminator(L"1.2.3"), buffer, size);
+    }
+
+    std::int32_t error(wchar_t* buffer, std::int32_t size) override
+    {
+        constexpr std::wstring_view text = kindIs("init_false_text")     ? L"cannot open the update catalogue"
+                                           : kindIs("init_false_silent") ? L""
+                                                                         : L"no error";
+        return answerText(text, withTerminator(text), buffer, size);
+    }
+
+    // The host calls these on its main thread only, one at a time: no lock.
+    void setAdditionalProp(const wchar_t* propName, const wchar_t* value) override
+    {
+        props_[propName != nullptr ? propName : L""] = value != nullptr ? value : L"";
+    }
+
+    std::int32_t getAdditionalProp(const wchar_t* propName, wchar_t* buffer, std::int32_t size) override
+    {
+        const auto found = props_.find(propName != nullptr ? propName : L"");
+        const std::wstring_view value = found != props_.end() ? std::wstring_view(found->second) : L"";
+        return answerText(value, withTerminator(value), buffer, size);
+    }
+
+    bool start(IUpdatePluginEvents* events) override
+    {
+        if constexpr (kindIs("start_false")) {
+            return false;
+        } else {
+            joinWorker();
+            events_ = events;
+            worker_ = std::thread([this] { run(); });
+            return true;
+        }
+    }
+
+    void stop() override
+    {
+        if constexpr (kindIs("stop_hangs"))
+            Sleep(INFINITE);
+        stopRequested_ = true;
+    }
+
+private:
+    // Every answer is reported; only the first one finishes the run.
+    class DialogAnswer final : public IPluginDialogCallback {
+    public:
+        explicit DialogAnswer(TestPlugin& plugin) : plugin_(plugin) {}
+
+        void onDialogFinish(std::int32_t eventId) override
+        {
+            plugin_.events_->onStatusInfo((L"answer " + std::to_wstring(eventId)).c_str());
+            if (!answered_) {
+                answered_ = true;
+                plugin_.events_->onFinish(eventId == kInstallButton);
+            }
+        }
+
+    private:
+        TestPlugin& plugin_;
+        bool answered_ = false; // main thread only
+    };
+
+    void run()
+    {
+        if constexpr (kindIs("fault_worker")) {
+            events_->onStart();
+            writeThroughNull();
+        } else if constexpr (kindIs("flood")) {
+            flood();
+        } else if constexpr (kindIs("dialog")) {
+            askDialog();
+        } else {
+            events_->onStart();
+            events_->onProgress(50);
+            events_->onStatusInfo(L"working");
+            events_->onProgress(100);
+            events_->onFinish(true);
+        }
+    }
+
+    // Reports from many threads at once; this thread only waits for them and
+    // makes the final report.
+    void flood()
+    {
+        std::vector<std::thread> threads;
+        threads.reserve(kFloodThreads);
+        for (int t = 0; t < kFloodThreads; ++t) {
+            threads.emplace_back([this] {
+                for (int i = 0; i < kFloodProgressPerThread; ++i)
+                    events_->onProgress(i % 101);
+                events_->onStatusInfo(L"flood");
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        events_->onFinish(true);
+    }
+
+    void askDialog()
+    {
+        events_->onStart();
+        IPluginUISystem* ui = nullptr;
+        static const DialogButton buttons[] = {{kInstallButton, L"Install", L""}, {kLaterButton, L"Later", L""}};
+        if (system_->uiSystem(&ui) != 0 || ui == nullptr ||
+            ui->showDialog(L"Install the update?", L"Update", 2, buttons, 0, &dialogAnswer_) != 0)
+            events_->onFinish(false);
+    }
+
+    void joinWorker()
+    {
+        if (worker_.joinable())
+            worker_.join();
+    }
+
+    IPluginSystem* system_ = nullptr;
+    IUpdatePluginEvents* events_ = nullptr; // set before the worker starts
+    DialogAnswer dialogAnswer_;
+    // Nothing waits for it: every worker ends on its own within moments.
+    std::atomic<bool> stopRequested_{false};
+    std::thread worker_;
+    std::map<std::wstring, std::wstring> props_;
+};
+
+} // namespace
+
+extern "C" bool HLX_PLUGINS_WINAPI DllGetPluginObject(IPluginDllObject** object)
+{
+    if (kindIs("get_object_false") || object == nullptr)
+        return false;
+    static TestPlugin plugin;
+    *object = &plugin;
+    return true;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ombrix_interfaces.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace LauncherSim {
+
+struct CallOutcome {
+    HRESULT result;
+    std::optional<std::wstring> text; // what a text operation returned
+};
+
+// One IUpdatePlugin operation as a session step names it, with its arguments
+// as words: strings ("(null)" for none), booleans as numbers (0, 1, -1).
+struct PluginOperation {
+    const wchar_t* name;
+    std::size_t minArguments;
+    std::size_t maxArguments;
+    CallOutcome (*call)(IUpdatePlugin& plugin, IUpdatePluginEvents* sink, const std::vector<std::wstring>& arguments);
+};
+
+// Null for a name no operation has.
+const PluginOperation* findPluginOperation(std::wstring_view name);
+
+// "S_OK", "E_FAIL", ... or a number (0x80004005); nullopt when it is neither.
+std::optional<HRESULT> parseResult(std::wstring_view text);
+
+} // namespace LauncherSim
