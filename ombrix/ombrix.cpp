@@ -4,6 +4,7 @@
 #include "err/utf.h"
 #include "crash_reporting_parameters.h"
 #include "exit_codes.h"
+#include "last_chance_filter.h"
 #include "launcher_binding.h"
 #include "loader_guard/loader_guard.h"
 #include "log/log.h"
@@ -69,6 +70,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 
     // Nothing may log before this: the first line decides whether there is a log file.
     storeProcessSettings(options);
+    installLastChanceFilter();
 
     if (!options.disableBlackList)
         installLoaderGuard([](const char*, int) {});

@@ -1,5 +1,6 @@
 #include "plugin_call.h"
 
+#include "last_chance_filter.h"
 #include "log/log.h"
 #include "terminate_now.h"
 
@@ -46,18 +47,21 @@ Escape classify(DWORD code)
     return code == kMsvcException ? Escape::Foreign : Escape::Crash;
 }
 
-// As an unhandled exception would: the top-level filter (crash reporting, or the
-// system's error reporting) sees the fault, then the process ends with its code.
+// As an unhandled exception would: the top-level filter sees the fault (crash
+// reporting's, or the host's own last chance), then the process ends with its
+// code. The system's handling is left out: it may wait for a debugger or for
+// somebody to close an error dialog, and the launcher waits for the exit code.
 [[noreturn]] void crash(EXCEPTION_RECORD* record, CONTEXT* context)
 {
     const DWORD code = record->ExceptionCode;
-    // An overflowed stack has no room for the filter or the log.
-    if (code != EXCEPTION_STACK_OVERFLOW) {
-        HOST_LOG(LogLevel::Error, L"fatal error: exception 0x%x at %p in a call into the plugin, the host process ends",
-                 static_cast<unsigned>(code), record->ExceptionAddress);
-        EXCEPTION_POINTERS pointers{record, context};
-        ::UnhandledExceptionFilter(&pointers);
-    }
+    EXCEPTION_POINTERS pointers{record, context};
+    const LPTOP_LEVEL_EXCEPTION_FILTER filter = ::SetUnhandledExceptionFilter(nullptr);
+    ::SetUnhandledExceptionFilter(filter);
+    if (filter == &lastChanceFilter || filter == nullptr || code == EXCEPTION_STACK_OVERFLOW)
+        lastChanceFilter(&pointers);
+    HOST_LOG(LogLevel::Error, L"fatal error: exception 0x%x at %p in a call into the plugin, the host process ends",
+             static_cast<unsigned>(code), record->ExceptionAddress);
+    filter(&pointers);
     terminateNow(code);
 }
 

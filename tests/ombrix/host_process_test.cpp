@@ -28,18 +28,7 @@ protected:
     }
     std::wstring logArgument() const { return L"--logpath=\"" + log_.wstring() + L"\""; }
 
-    // Each line's message: what follows the fourth " | " after the header.
-    std::vector<std::string> logMessages() const
-    {
-        std::vector<std::string> messages;
-        for (const std::string& line : readLogLines(log_)) {
-            std::size_t at = 0;
-            for (int field = 0; field < 7 && at != std::string::npos; ++field)
-                at = line.find(" | ", at == 0 ? 0 : at + 3);
-            messages.push_back(at == std::string::npos ? line : line.substr(at + 3));
-        }
-        return messages;
-    }
+    std::vector<std::string> logMessages() const { return readLogMessages(log_); }
 
     TempDir dir_;
     std::filesystem::path log_ = dir_ / L"host.log";

@@ -132,4 +132,16 @@ std::vector<std::string> readLogLines(const std::filesystem::path& path)
     return lines;
 }
 
+std::vector<std::string> readLogMessages(const std::filesystem::path& path)
+{
+    std::vector<std::string> messages;
+    for (const std::string& line : readLogLines(path)) {
+        std::size_t at = 0;
+        for (int field = 0; field < 7 && at != std::string::npos; ++field)
+            at = line.find(" | ", at == 0 ? 0 : at + 3);
+        messages.push_back(at == std::string::npos ? line : line.substr(at + 3));
+    }
+    return messages;
+}
+
 } // namespace TestSupport

@@ -48,5 +48,7 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
 // The lines of a UTF-8 log file without its byte-order mark, split at CR LF.
 std::vector<std::string> readLogLines(const std::filesystem::path& path);
+// Each line's message: what follows the header and the call site (the seventh " | ").
+std::vector<std::string> readLogMessages(const std::filesystem::path& path);
 
 } // namespace TestSupport

@@ -20,7 +20,8 @@
 //                              (name, description, versionString, error,
 //                              getAdditionalProp NAME, setAdditionalProp NAME VALUE,
 //                              start [(null)], stop FORCE, deinitialize,
-//                              onDialogFinish ID EVENT); check the result and text
+//                              onDialogFinish ID EVENT); check the result ("failed"
+//                              for any failure) and the text
 //   await-finish               serve calls until the plug-in reported onFinish
 //
 // Every call into the host and every await has the --call-limit; a call that
@@ -204,10 +205,13 @@ private:
         }
         const PluginOperation* operation = findPluginOperation(words[0]);
         const std::vector<std::wstring> arguments(words.begin() + 1, words.end());
-        const std::optional<HRESULT> expectedResult =
-            expected.empty() ? std::nullopt : parseResult(expected[0]);
+        // "failed" accepts any failure: also COM's own when the host ended during the call.
+        const bool expectFailure = !expected.empty() && expected[0] == L"failed";
+        const bool checkResult = !expected.empty() && !expectFailure;
+        HRESULT wanted = S_OK;
         if (operation == nullptr || arguments.size() < operation->minArguments ||
-            arguments.size() > operation->maxArguments || expected.size() > 2 || (!expected.empty() && !expectedResult)) {
+            arguments.size() > operation->maxArguments || expected.size() > 2 ||
+            (checkResult && !parseResult(expected[0], wanted))) {
             transcript_.line(L"unknown operation or wrong arguments");
             return false;
         }
@@ -215,8 +219,6 @@ private:
             transcript_.line(L"no plug-in is registered");
             return false;
         }
-        const bool checkResult = expectedResult.has_value();
-        const HRESULT wanted = expectedResult.value_or(S_OK);
         std::wstring shown;
         for (const std::wstring& argument : arguments)
             shown += (shown.empty() ? L"" : L", ") + argument;
@@ -228,6 +230,10 @@ private:
         if (outcome.text)
             line += L" \"" + *outcome.text + L"\"";
         transcript_.line(line);
+        if (expectFailure && SUCCEEDED(outcome.result)) {
+            transcript_.line(L"expected a failure");
+            return false;
+        }
         if (checkResult && wanted != outcome.result) {
             transcript_.line(L"expected " + hresultText(wanted));
             return false;
@@ -261,6 +267,10 @@ private:
         }
         ::CloseHandle(info.hThread);
         host_.reset(info.hProcess);
+        // A new host registers a new plug-in.
+        state_.plugin.Reset();
+        ::ResetEvent(state_.pluginRegistered.get());
+        ::ResetEvent(state_.pluginFinished.get());
         transcript_.line(L"started ombrix.exe " + arguments);
         return true;
     }

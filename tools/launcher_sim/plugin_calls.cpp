@@ -117,20 +117,21 @@ const PluginOperation* findPluginOperation(std::wstring_view name)
     return nullptr;
 }
 
-std::optional<HRESULT> parseResult(std::wstring_view text)
+bool parseResult(std::wstring_view text, HRESULT& result)
 {
-    for (const NamedResult& result : kResults)
-        if (text == result.name)
-            return result.value;
+    for (const NamedResult& named : kResults)
+        if (text == named.name) {
+            result = named.value;
+            return true;
+        }
     try {
         std::size_t used = 0;
         const unsigned long value = std::stoul(std::wstring(text), &used, 0);
-        if (used == text.size())
-            return static_cast<HRESULT>(value);
+        result = static_cast<HRESULT>(value);
+        return used == text.size();
     } catch (const std::exception&) {
-        // Neither a name nor a number.
+        return false; // neither a name nor a number
     }
-    return std::nullopt;
 }
 
 } // namespace LauncherSim

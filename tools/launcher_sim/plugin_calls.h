@@ -26,7 +26,7 @@ struct PluginOperation {
 // Null for a name no operation has.
 const PluginOperation* findPluginOperation(std::wstring_view name);
 
-// "S_OK", "E_FAIL", ... or a number (0x80004005); nullopt when it is neither.
-std::optional<HRESULT> parseResult(std::wstring_view text);
+// "S_OK", "E_FAIL", ... or a number (0x80004005); false when it is neither.
+bool parseResult(std::wstring_view text, HRESULT& result);
 
 } // namespace LauncherSim
