@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: the launcher simulator drives a real ombrix.exe through the COM
-# registration handshake, then the host's other run modes are shown as the
-# launcher sees them: command line, exit code, log lines.
+# registration handshake, then runs the sample plug-in through a whole session
+# as a plug-in author would (transcript, verdict, the host's log), then the
+# host's other run modes are shown as the launcher sees them: command line,
+# exit code, log lines.
 set -u
 bin=$1
 run=$(dirname "$(readlink -f "$0")")/wine-run.sh
@@ -38,10 +40,25 @@ simulate "the launcher registers the host (machine-wide, with the handshake)" \
   --step="registration --regserver --logpath=\"$log\"" --step="expect-exit 0"
 simulate "the launcher removes the registration" \
   --step="run-host --unregserver --logpath=\"$log\"" --step="expect-exit 0"
+author_session() {
+  printf '\n### %s\n$ launcher-sim.exe --plugin=%s\n' "$1" "$2"
+  local output code hostlog
+  output=$(set -o pipefail; "$run" "$bin/launcher-sim.exe" --plugin="$(winpath "$2")" 2>/dev/null | tr -d '\r')
+  code=$?
+  printf '%s\n' "$output" | sed 's/^/  /'
+  printf '  launcher-sim exit code: %s\n' "$code"
+  hostlog=$(printf '%s\n' "$output" | sed -n 's/^host log: //p')
+  [ -n "$hostlog" ] || return 0
+  hostlog=$("$run" winepath -u "$hostlog" 2>/dev/null | tr -d '\r')
+  [ -f "$hostlog" ] && sed -e 's/^\xEF\xBB\xBF//' -e 's/\r$//' -e 's/^/  host log: /' "$hostlog"
+  rm -f "$hostlog"
+}
+
+author_session "a plug-in author runs the sample plug-in through a whole session" "$bin/sample_plugin.dll"
 show "registration with nobody waiting for the handshake" --regserver --logpath="$log"
 show "no arguments"
 show "an option the host does not know" --verbose
 show "plug-in mode without a plug-in id" --logpath="$log"
-show "plug-in mode (binding to the launcher is not built yet)" --plugin-id=7 --logpath="$log"
+show "plug-in mode with no launcher running" --plugin-id=7 --logpath="$log"
 "$run" "$bin/ombrix.exe" --unregserver >/dev/null 2>&1
 exit 0

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <fstream>
 #include <optional>
+#include <sstream>
 
 namespace {
 
@@ -222,5 +223,40 @@ INSTANTIATE_TEST_SUITE_P(
                      // A repeated id reaches the same callback again.
                      "IUpdatePluginEvents::onStatusInfo(1, \"answer 2\")"}}),
     [](const testing::TestParamInfo<SessionCase>& info) { return info.param.name; });
+
+struct AuthorCase {
+    const char* name;
+    const wchar_t* plugin; // beside the tests
+    unsigned long exitCode;
+    std::vector<std::string> printed; // substrings of output lines, in this order
+};
+
+class AuthorSession : public testing::TestWithParam<AuthorCase> {};
+
+// What a plug-in author runs: one option, a readable account, a verdict.
+TEST_P(AuthorSession, PrintsWhatHappenedAndItsVerdict)
+{
+    const ChildResult result = runProgram(binDirectory() / L"launcher-sim.exe",
+                                          L"--plugin=\"" + (binDirectory() / GetParam().plugin).wstring() + L"\"");
+    EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.output;
+    std::vector<std::string> lines;
+    std::istringstream output(result.output);
+    for (std::string line; std::getline(output, line);)
+        lines.push_back(line);
+    EXPECT_EQ(missingInOrder(lines, GetParam().printed), std::nullopt) << result.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plugins, AuthorSession,
+    testing::Values(AuthorCase{"SamplePluginPasses", L"sample_plugin.dll", 0,
+                               {"launcher: asks the plug-in's name: \"Sample plug-in\"", "plug-in: reports it started",
+                                "plug-in: reports progress: 100", "plug-in: opens a dialog",
+                                "plug-in: reports it finished, success: true", "host exited with 0",
+                                "PASSED: the plug-in went through a whole session", "host log: "}},
+                    AuthorCase{"StartFalseFails", L"test_plugin_start_false.dll", 1,
+                               {"plug-in: reports it finished, success: false",
+                                "launcher: asks the plug-in to start -- failed (0x80004005)",
+                                "FAILED: the session stopped at the step above", "host log: "}}),
+    [](const testing::TestParamInfo<AuthorCase>& info) { return info.param.name; });
 
 } // namespace
