@@ -98,6 +98,27 @@ CommandLineOptions parse(const std::vector<std::wstring>& arguments)
 
 } // namespace
 
+std::wstring quoteArgument(std::wstring_view value)
+{
+    // Backslashes are plain characters except before a quote: a run of them
+    // before an inner quote or before the closing one is doubled, and an inner
+    // quote gets one of its own.
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : value) {
+        if (c == L'\\') {
+            ++backslashes;
+        } else {
+            if (c == L'"')
+                quoted.append(backslashes + 1, L'\\');
+            backslashes = 0;
+        }
+        quoted += c;
+    }
+    quoted.append(backslashes, L'\\');
+    return quoted + L"\"";
+}
+
 std::vector<std::wstring> splitCommandLine(const std::wstring& commandLine)
 {
     return po::split_winmain(commandLine);
@@ -118,7 +139,7 @@ std::wstring composePluginHostCommandLine(std::uint32_t pluginId, const std::wst
     namespace s = CommandLineSwitch;
     std::wstring line = Err::widenAscii(s::pluginId) + L"=" + std::to_wstring(pluginId);
     if (!logPath.empty())
-        line += L" " + Err::widenAscii(s::logPath) + L"=\"" + logPath + L"\"";
+        line += L" " + Err::widenAscii(s::logPath) + L"=" + quoteArgument(logPath);
     if (disableBlackList)
         line += L" " + Err::widenAscii(s::disableBlackList);
     return line;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The host's options, held with their leading dashes: the same strings name the
@@ -24,6 +25,10 @@ struct CommandLineOptions {
     bool disableBlackList = false;
     std::wstring logPath;
 };
+
+// `value` in double quotes, escaped so that splitCommandLine reads back exactly
+// `value`: also with quotes inside and backslashes at its end.
+std::wstring quoteArgument(std::wstring_view value);
 
 // Splits by the Windows rules for program arguments (blanks separate, double
 // quotes group, backslashes escape a following quote).

@@ -77,10 +77,27 @@ bool initializePlugin(std::uint32_t pluginId)
     return true;
 }
 
-// Not served yet: the admin host mode reports a failed registration.
 bool registerAdminHost()
 {
-    return false;
+    // The admin host serves the launcher only: no fallback name.
+    const ComPtr<IPluginSystem> system = findPluginSystem(false);
+    if (!system)
+        return false;
+    ComPtr<IUpdatePlugin> plugin;
+    if (const HRESULT hr = CUpdatePlugin::CreateInstance(&plugin); FAILED(hr)) {
+        HOST_LOG(LogLevel::Error, L"failed to create plugin-host object, HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    ComPtr<IAdminHostProcess> adminHost;
+    if (const HRESULT hr = plugin.As(&adminHost); FAILED(hr)) {
+        HOST_LOG(LogLevel::Error, L"failed to query Admin-Host interface, HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    if (const HRESULT hr = adminHost->initAdminHost(system.Get()); FAILED(hr)) {
+        HOST_LOG(LogLevel::Error, L"failed to initialize admin-host object, HRESULT = 0x%x", static_cast<unsigned>(hr));
+        return false;
+    }
+    return true;
 }
 
 } // namespace

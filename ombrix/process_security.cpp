@@ -23,37 +23,6 @@ std::vector<BYTE> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind)
     return data;
 }
 
-// Owner and group from the thread's token (the process token when the thread
-// has none), and no access list at all: every caller is admitted.
-class OpenSecurityDescriptor {
-public:
-    HRESULT initialize()
-    {
-        UniqueHandle token;
-        if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
-            !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-            return HRESULT_FROM_WIN32(::GetLastError());
-        user_ = tokenInformation(token.get(), TokenUser);
-        group_ = tokenInformation(token.get(), TokenPrimaryGroup);
-        if (user_.empty() || group_.empty())
-            return HRESULT_FROM_WIN32(::GetLastError());
-        if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
-            !::SetSecurityDescriptorOwner(&descriptor_, reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid, FALSE) ||
-            !::SetSecurityDescriptorGroup(&descriptor_,
-                                          reinterpret_cast<TOKEN_PRIMARY_GROUP*>(group_.data())->PrimaryGroup, FALSE) ||
-            !::SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE))
-            return HRESULT_FROM_WIN32(::GetLastError());
-        return S_OK;
-    }
-
-    PSECURITY_DESCRIPTOR get() { return &descriptor_; }
-
-private:
-    std::vector<BYTE> user_;
-    std::vector<BYTE> group_;
-    SECURITY_DESCRIPTOR descriptor_{};
-};
-
 } // namespace
 
 HRESULT disableComExceptionHandling()
@@ -65,9 +34,54 @@ HRESULT disableComExceptionHandling()
     return hr;
 }
 
+std::vector<BYTE> wellKnownSid(WELL_KNOWN_SID_TYPE type)
+{
+    DWORD size = SECURITY_MAX_SID_SIZE;
+    std::vector<BYTE> sid(size);
+    if (!::CreateWellKnownSid(type, nullptr, sid.data(), &size))
+        return {};
+    sid.resize(size);
+    return sid;
+}
+
+HRESULT ElevatedSecurityDescriptor::initialize()
+{
+    UniqueHandle token;
+    if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
+        !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    user_ = tokenInformation(token.get(), TokenUser);
+    group_ = tokenInformation(token.get(), TokenPrimaryGroup);
+    system_ = wellKnownSid(WinLocalSystemSid);
+    administrators_ = wellKnownSid(WinBuiltinAdministratorsSid);
+    if (user_.empty() || group_.empty() || system_.empty() || administrators_.empty())
+        return HRESULT_FROM_WIN32(::GetLastError());
+    PSID userSid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    const PSID admitted[] = {userSid, system_.data(), administrators_.data()};
+
+    DWORD aclSize = sizeof(ACL);
+    for (const PSID sid : admitted)
+        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + ::GetLengthSid(sid);
+    acl_.assign(aclSize, 0);
+    auto* acl = reinterpret_cast<ACL*>(acl_.data());
+    if (!::InitializeAcl(acl, aclSize, ACL_REVISION))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    for (const PSID sid : admitted)
+        if (!::AddAccessAllowedAce(acl, ACL_REVISION, kComCallRights, sid))
+            return HRESULT_FROM_WIN32(::GetLastError());
+
+    if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorOwner(&descriptor_, userSid, FALSE) ||
+        !::SetSecurityDescriptorGroup(&descriptor_, reinterpret_cast<TOKEN_PRIMARY_GROUP*>(group_.data())->PrimaryGroup,
+                                      FALSE) ||
+        !::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    return S_OK;
+}
+
 HRESULT initializeElevatedComSecurity()
 {
-    OpenSecurityDescriptor descriptor;
+    ElevatedSecurityDescriptor descriptor;
     if (const HRESULT hr = descriptor.initialize(); FAILED(hr))
         return hr;
     return ::CoInitializeSecurity(descriptor.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT,

@@ -6,12 +6,16 @@
 #include "plugin_boundary.h"
 #include "plugin_call.h"
 #include "plugin_path.h"
+#include "plugin_process.h"
 #include "plugin_text.h"
 #include "process_settings.h"
 #include "process_values.h"
 #include "terminate_now.h"
 
+#include <shellapi.h>
+
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -394,22 +398,163 @@ HRESULT CUpdatePlugin::onDialogFinish(ULONG dialogId, LONG eventId)
 
 // ---- IAdminHostProcess: served by the elevated admin host only ----
 
-HRESULT CUpdatePlugin::initAdminHost(IPluginSystem*)
+namespace {
+
+// The running executable's folder (with its backslash) and "ombrix.exe".
+std::optional<std::wstring> hostPathBesideThisExecutable()
 {
-    return E_NOTIMPL;
+    wchar_t module[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (length == 0)
+        return std::nullopt;
+    std::wstring path(module, length);
+    const std::size_t slash = path.rfind(L'\\');
+    path.erase(slash == std::wstring::npos ? 0 : slash + 1);
+    return path + L"ombrix.exe";
+}
+
+} // namespace
+
+HRESULT CUpdatePlugin::initAdminHost(IPluginSystem* srvApp)
+{
+    log(LogLevel::Info, L"initializing adminhost...", Here::current());
+    if (srvApp == nullptr) {
+        HOST_LOG(LogLevel::Error, L"error: invalid srvApp arg (initAdminHost)");
+        return E_INVALIDARG;
+    }
+    try {
+        pluginSystem = srvApp;
+        if (!systemCallback->init(pluginSystem, pluginId)) {
+            log(LogLevel::Error, L"failed to init system callback (initAdminHost)", Here::current());
+            return E_FAIL;
+        }
+        return pluginSystem->registerAdminHost(this);
+    } catch (...) {
+        return failed({L"error: std exception (initAdminHost) - %s", L"error: unknown exception (initAdminHost)"});
+    }
 }
 
 HRESULT CUpdatePlugin::deinitAdminHost()
 {
-    return E_NOTIMPL;
+    log(LogLevel::Info, L"deinitializing adminhost...", Here::current());
+    pluginSystem.Reset();
+    if (pluginDllObject != nullptr) {
+        log(LogLevel::Error, L"error: invalid state during deinitAdminHost", Here::current());
+        return E_UNEXPECTED;
+    }
+    // Elevated processes started before keep running; nobody waits for them.
+    ::PostQuitMessage(0);
+    return S_OK;
 }
 
-HRESULT CUpdatePlugin::startElevated(BSTR, ULONG)
+HRESULT CUpdatePlugin::startElevated(BSTR api, ULONG id)
 {
-    return E_NOTIMPL;
+    const auto logLine = [id](const Here& where, int level, std::wstring_view message, auto... args) {
+        PluginBoundary::logAt(where, level, id, message, args...);
+    };
+    if (api == nullptr)
+        return E_FAIL;
+    if (std::wstring_view(api, ::SysStringLen(api)) == L"1.0") {
+        logLine(Here::current(), LogLevel::Error, L"Legacy KPM Plugins API 1.0 is not supported");
+        return E_INVALIDARG;
+    }
+    logLine(Here::current(), LogLevel::Info, L"start plugin via adminhost.., api: %s", api);
+    if (!pluginSystem) {
+        logLine(Here::current(), LogLevel::Error,
+                L"error: the admin host has no launcher any more, deinitAdminHost released it (startElevated)");
+        return E_UNEXPECTED;
+    }
+    try {
+        UniqueBstr workDirText;
+        if (const HRESULT hr = pluginSystem->getGameWorkDir(id, workDirText.put()); FAILED(hr)) {
+            logLine(Here::current(), LogLevel::Error, L"failed getGameWorkDir in startElevated, HRESULT = 0x%x",
+                    static_cast<unsigned>(hr));
+            return hr;
+        }
+        const std::wstring workDir = take(workDirText);
+        const std::optional<std::wstring> hostPath = hostPathBesideThisExecutable();
+        if (!hostPath) {
+            logLine(Here::current(), LogLevel::Error, L"failed GetModuleFileName call in startElevated");
+            return E_FAIL;
+        }
+        if (!verifyEmbeddedSignature(*hostPath)) {
+            logLine(Here::current(), LogLevel::Error, L"failed verifyEmbeddedSignature in startElevated, hostPath = %s",
+                    hostPath->c_str());
+            return E_FAIL;
+        }
+        std::shared_ptr<PluginProcess>& process = pluginProcesses[id];
+        if (!process) {
+            PluginProcess* created = new (std::nothrow) PluginProcess(systemCallback);
+            if (created == nullptr) {
+                pluginProcesses.erase(id);
+                logLine(Here::current(), LogLevel::Error, L"failed to create PluginProcess");
+                return E_FAIL;
+            }
+            process.reset(created);
+        }
+        return process->start(*hostPath, workDir, id, blackListDisabled) ? S_OK : E_FAIL;
+    } catch (...) {
+        return failed({L"error: std exception (startElevated) - %s", L"error: unknown exception (startElevated)"});
+    }
 }
 
-HRESULT CUpdatePlugin::startElevatedProcess(BSTR, BSTR, ULONG*, ULONG*, LONGLONG*)
+HRESULT CUpdatePlugin::startElevatedProcess(BSTR exePath, BSTR args, ULONG* errorCode, ULONG* processId,
+                                            LONGLONG* startTime)
 {
-    return E_NOTIMPL;
+    HOST_LOG(LogLevel::Info, L"Starting elevated process, exePath = %s, args = %s", exePath ? exePath : L"(null)",
+             args ? args : L"(null)");
+    if (exePath == nullptr)
+        return E_INVALIDARG;
+    for (auto* out : {processId, errorCode})
+        if (out != nullptr)
+            *out = 0;
+    if (startTime != nullptr)
+        *startTime = 0;
+    try {
+        if (!verifyEmbeddedSignature(exePath)) {
+            HOST_LOG(LogLevel::Error, L"Signature verification failed, exePath = %s, args = %s", exePath,
+                     args ? args : L"");
+            if (errorCode != nullptr)
+                *errorCode = ERROR_NOT_SUPPORTED;
+            return E_ABORT;
+        }
+        std::wstring parameters = args ? std::wstring(args, ::SysStringLen(args)) : std::wstring();
+        if (blackListDisabled)
+            parameters += L" --disable-black-list";
+
+        SHELLEXECUTEINFOW execute{};
+        execute.cbSize = sizeof(execute);
+        execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_UNICODE |
+                        (processId != nullptr ? SEE_MASK_NOCLOSEPROCESS : 0);
+        execute.lpVerb = L"open";
+        execute.lpFile = exePath;
+        execute.lpParameters = parameters.c_str();
+        execute.nShow = SW_SHOWNORMAL;
+        if (!::ShellExecuteExW(&execute)) {
+            const DWORD error = ::GetLastError();
+            HOST_LOG(LogLevel::Error, L"Failed to start elevated process, exePath = %s, err = %d", exePath,
+                     static_cast<int>(error));
+            if (errorCode != nullptr)
+                *errorCode = error;
+            return E_FAIL;
+        }
+        const System::Win32::UniqueHandle process(execute.hProcess);
+        HRESULT result = S_OK;
+        if (processId != nullptr && process) {
+            *processId = ::GetProcessId(process.get());
+            FILETIME creation{}, exit{}, kernel{}, user{};
+            if (startTime != nullptr && ::GetProcessTimes(process.get(), &creation, &exit, &kernel, &user)) {
+                *startTime = static_cast<LONGLONG>((static_cast<ULONGLONG>(creation.dwHighDateTime) << 32) |
+                                                   creation.dwLowDateTime);
+            } else if (startTime != nullptr) {
+                HOST_LOG(LogLevel::Warning, L"Failed get client process start time, error = %d",
+                         static_cast<int>(::GetLastError()));
+                result = S_FALSE;
+            }
+        }
+        return result;
+    } catch (...) {
+        return failed({L"error: std exception (startElevatedProcess) - %s",
+                       L"error: unknown exception (startElevatedProcess)"});
+    }
 }

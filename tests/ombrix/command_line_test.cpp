@@ -116,6 +116,26 @@ TEST(ParseCommandLine, ReadsBackThePluginHostLineTheAdminHostComposes)
     EXPECT_FALSE(options.adminHost);
 }
 
+class LogPathRoundTrip : public testing::TestWithParam<const wchar_t*> {};
+
+// A trailing backslash would escape a plain closing quote and swallow the options after it.
+TEST_P(LogPathRoundTrip, ThePluginHostReadsBackTheAdminHostsLogPath)
+{
+    std::vector<std::wstring> arguments =
+        splitCommandLine(L"ombrix.exe " + composePluginHostCommandLine(4, GetParam(), true));
+    ASSERT_EQ(arguments.size(), 4u);
+    arguments.erase(arguments.begin());
+    const CommandLineOptions options = parseCommandLine(arguments);
+    EXPECT_EQ(options.logPath, GetParam());
+    EXPECT_EQ(options.pluginId, 4u);
+    EXPECT_TRUE(options.disableBlackList);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, LogPathRoundTrip,
+                         testing::Values(L"C:\\Program Files\\Tvx\\logs\\plugins.log", L"C:\\logs\\",
+                                         L"C:\\logs\\\\", L"\\\\server\\share\\", L"C:\\a \"quoted\" name.log",
+                                         L"C:\\odd\\\"quote\\\\\"", L"C:\\J\u00e4ger\\\u65e5\u5fd7.log", L"\\"));
+
 TEST(ComposePluginHostCommandLine, LeavesOutAnEmptyLogPathAndAnEnabledBlockList)
 {
     EXPECT_EQ(composePluginHostCommandLine(0, L"", false), L"--plugin-id=0");
