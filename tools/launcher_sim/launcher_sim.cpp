@@ -22,7 +22,14 @@
 //                              start [(null)], stop FORCE, deinitialize,
 //                              onDialogFinish ID EVENT); check the result ("failed"
 //                              for any failure) and the text
+//   call-first OP ...          the same on the first plug-in registered since the
+//                              host started (an admin host may start several)
 //   await-finish               serve calls until the plug-in reported onFinish
+//   await-admin-host           serve calls until the host registered as admin host
+//   admin OP [ARGS] [=> RESULT [TEXT]]
+//                              call IAdminHostProcess::OP (startElevated API ID,
+//                              startElevatedProcess EXE ARGS, deinitAdminHost)
+//   await-closed ID CODE       serve calls until ombrixClosed(ID, CODE) arrived
 //
 // Every call into the host and every await has the --call-limit; a call that
 // exceeds it is named in the transcript and the host is ended.
@@ -144,12 +151,21 @@ public:
             return callEvents(words[1]);
         if (verb == L"publish-events" && words.size() == 2)
             return publishEvents(words[1]);
-        if (verb == L"await-plugin" && words.size() == 1)
-            return await(state_.pluginRegistered.get(), L"the host registered no plug-in");
+        if (verb == L"await-plugin" && words.size() == 1) {
+            const bool registered = await(state_.pluginRegistered.get(), L"the host registered no plug-in");
+            ::ResetEvent(state_.pluginRegistered.get());
+            return registered;
+        }
         if (verb == L"await-finish" && words.size() == 1)
             return await(state_.pluginFinished.get(), L"the plug-in reported no finish");
-        if (verb == L"call" && words.size() >= 2)
-            return callPlugin(std::vector<std::wstring>(words.begin() + 1, words.end()));
+        if ((verb == L"call" || verb == L"call-first") && words.size() >= 2)
+            return callPlugin(std::vector<std::wstring>(words.begin() + 1, words.end()), verb == L"call-first");
+        if (verb == L"await-admin-host" && words.size() == 1)
+            return await(state_.adminHostRegistered.get(), L"the host registered no admin host");
+        if (verb == L"admin" && words.size() >= 2)
+            return callAdminHost(std::vector<std::wstring>(words.begin() + 1, words.end()));
+        if (verb == L"await-closed" && words.size() == 3)
+            return awaitClosed(std::stoul(words[1]), std::stoul(words[2]));
         transcript_.line(L"unknown step");
         return false;
     }
@@ -195,15 +211,32 @@ private:
         return false;
     }
 
-    // call OP ARGS... [=> RESULT [TEXT]]
-    bool callPlugin(std::vector<std::wstring> words)
+    // call OP ARGS... [=> RESULT [TEXT]], and the same with admin for the admin host.
+    bool callPlugin(const std::vector<std::wstring>& words, bool first)
+    {
+        const auto& plugins = state_.plugins;
+        IUpdatePlugin* target = plugins.empty() ? nullptr : first ? plugins.front().Get() : plugins.back().Get();
+        return call(words, L"IUpdatePlugin", findPluginOperation(words[0]), target,
+                    [this](const PluginOperation& operation, IUpdatePlugin& plugin,
+                           const std::vector<std::wstring>& arguments) { return operation.call(plugin, sink(), arguments); });
+    }
+
+    bool callAdminHost(const std::vector<std::wstring>& words)
+    {
+        return call(words, L"IAdminHostProcess", findAdminOperation(words[0]), state_.adminHost.Get(),
+                    [](const AdminOperation& operation, IAdminHostProcess& adminHost,
+                       const std::vector<std::wstring>& arguments) { return operation.call(adminHost, arguments); });
+    }
+
+    template <typename Operation, typename Target, typename Invoke>
+    bool call(std::vector<std::wstring> words, const wchar_t* interfaceName, const Operation* operation, Target* target,
+              Invoke invoke)
     {
         std::vector<std::wstring> expected;
         if (const auto arrow = std::find(words.begin(), words.end(), L"=>"); arrow != words.end()) {
             expected.assign(arrow + 1, words.end());
             words.erase(arrow, words.end());
         }
-        const PluginOperation* operation = findPluginOperation(words[0]);
         const std::vector<std::wstring> arguments(words.begin() + 1, words.end());
         // "failed" accepts any failure: also COM's own when the host ended during the call.
         const bool expectFailure = !expected.empty() && expected[0] == L"failed";
@@ -215,17 +248,17 @@ private:
             transcript_.line(L"unknown operation or wrong arguments");
             return false;
         }
-        if (!state_.plugin) {
-            transcript_.line(L"no plug-in is registered");
+        if (target == nullptr) {
+            transcript_.line(std::wstring(L"no ") + interfaceName + L" is registered");
             return false;
         }
         std::wstring shown;
         for (const std::wstring& argument : arguments)
             shown += (shown.empty() ? L"" : L", ") + argument;
         watchdog_.arm(operation->name, host_.get());
-        const CallOutcome outcome = operation->call(*state_.plugin.Get(), sink(), arguments);
+        const CallOutcome outcome = invoke(*operation, *target, arguments);
         watchdog_.disarm();
-        std::wstring line = L"IUpdatePlugin::" + std::wstring(operation->name) + L"(" + shown + L") -> " +
+        std::wstring line = std::wstring(interfaceName) + L"::" + operation->name + L"(" + shown + L") -> " +
                             hresultText(outcome.result);
         if (outcome.text)
             line += L" \"" + *outcome.text + L"\"";
@@ -243,6 +276,28 @@ private:
             return false;
         }
         return true;
+    }
+
+    // Serves calls until the admin host reports the end of the host for `pluginId`.
+    bool awaitClosed(ULONG pluginId, ULONG exitCode)
+    {
+        for (;;) {
+            auto& closed = state_.closedHosts;
+            const auto report =
+                std::find_if(closed.begin(), closed.end(), [&](const auto& entry) { return entry.first == pluginId; });
+            if (report != closed.end()) {
+                const ULONG code = report->second;
+                closed.erase(report);
+                if (code != exitCode)
+                    transcript_.line(L"expected the exit code " + std::to_wstring(exitCode));
+                return code == exitCode;
+            }
+            if (waitAny({state_.hostClosed.get()}, callLimitMs_) != 0) {
+                transcript_.line(L"no ombrixClosed for plug-in " + std::to_wstring(pluginId) + L" within " +
+                                 std::to_wstring(callLimitMs_) + L" ms");
+                return false;
+            }
+        }
     }
 
     bool serve(HANDLE until, DWORD milliseconds)
@@ -268,7 +323,7 @@ private:
         ::CloseHandle(info.hThread);
         host_.reset(info.hProcess);
         // A new host registers a new plug-in.
-        state_.plugin.Reset();
+        state_.plugins.clear();
         ::ResetEvent(state_.pluginRegistered.get());
         ::ResetEvent(state_.pluginFinished.get());
         transcript_.line(L"started ombrix.exe " + arguments);

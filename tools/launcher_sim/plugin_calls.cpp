@@ -92,6 +92,36 @@ constexpr std::array kOperations{
     PluginOperation{L"onDialogFinish", 2, 2, &onDialogFinish},
 };
 
+CallOutcome startElevated(IAdminHostProcess& adminHost, const std::vector<std::wstring>& arguments)
+{
+    const UniqueBstr api = bstrArgument(arguments[0]);
+    return {adminHost.startElevated(api.get(), std::stoul(arguments[1])), std::nullopt};
+}
+
+// The outcome's text tells what came back: "error N, process id set, start time set".
+CallOutcome startElevatedProcess(IAdminHostProcess& adminHost, const std::vector<std::wstring>& arguments)
+{
+    const UniqueBstr exePath = bstrArgument(arguments[0]);
+    const UniqueBstr args = bstrArgument(arguments[1]);
+    // COM's marshalling needs every out pointer: the launcher always asks for all.
+    ULONG errorCode = 0xFFFFFFFF, processId = 0;
+    LONGLONG startTime = 0;
+    const HRESULT result = adminHost.startElevatedProcess(exePath.get(), args.get(), &errorCode, &processId, &startTime);
+    return {result, L"error " + std::to_wstring(errorCode) + (processId != 0 ? L", process id set" : L"") +
+                        (startTime != 0 ? L", start time set" : L"")};
+}
+
+CallOutcome deinitAdminHost(IAdminHostProcess& adminHost, const std::vector<std::wstring>&)
+{
+    return {adminHost.deinitAdminHost(), std::nullopt};
+}
+
+constexpr std::array kAdminOperations{
+    AdminOperation{L"startElevated", 2, 2, &startElevated},
+    AdminOperation{L"startElevatedProcess", 2, 2, &startElevatedProcess},
+    AdminOperation{L"deinitAdminHost", 0, 0, &deinitAdminHost},
+};
+
 struct NamedResult {
     std::wstring_view name;
     HRESULT value;
@@ -105,6 +135,7 @@ constexpr std::array kResults{
     NamedResult{L"E_INVALIDARG", E_INVALIDARG},
     NamedResult{L"E_NOTIMPL", E_NOTIMPL},
     NamedResult{L"E_POINTER", E_POINTER},
+    NamedResult{L"E_ABORT", E_ABORT},
 };
 
 } // namespace
@@ -112,6 +143,14 @@ constexpr std::array kResults{
 const PluginOperation* findPluginOperation(std::wstring_view name)
 {
     for (const PluginOperation& operation : kOperations)
+        if (name == operation.name)
+            return &operation;
+    return nullptr;
+}
+
+const AdminOperation* findAdminOperation(std::wstring_view name)
+{
+    for (const AdminOperation& operation : kAdminOperations)
         if (name == operation.name)
             return &operation;
     return nullptr;

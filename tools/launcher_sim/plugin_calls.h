@@ -26,6 +26,17 @@ struct PluginOperation {
 // Null for a name no operation has.
 const PluginOperation* findPluginOperation(std::wstring_view name);
 
+// The same for the admin host's IAdminHostProcess: startElevated API ID,
+// startElevatedProcess EXE ARGS, deinitAdminHost.
+struct AdminOperation {
+    const wchar_t* name;
+    std::size_t minArguments;
+    std::size_t maxArguments;
+    CallOutcome (*call)(IAdminHostProcess& adminHost, const std::vector<std::wstring>& arguments);
+};
+
+const AdminOperation* findAdminOperation(std::wstring_view name);
+
 // "S_OK", "E_FAIL", ... or a number (0x80004005); false when it is neither.
 bool parseResult(std::wstring_view text, HRESULT& result);
 

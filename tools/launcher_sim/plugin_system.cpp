@@ -109,11 +109,19 @@ HRESULT PluginSystem::writeLog(BSTR text, LONG level)
 
 HRESULT PluginSystem::registerAdminHost(IAdminHostProcess* adminHost)
 {
-    return record(L"registerAdminHost", adminHost ? L"object" : L"(null)", config_.resultOf(L"registerAdminHost"));
+    const HRESULT result =
+        record(L"registerAdminHost", adminHost ? L"object" : L"(null)", config_.resultOf(L"registerAdminHost"));
+    if (adminHost != nullptr && SUCCEEDED(result)) {
+        session_.adminHost = adminHost;
+        ::SetEvent(session_.adminHostRegistered.get());
+    }
+    return result;
 }
 
 HRESULT PluginSystem::ombrixClosed(ULONG pluginId, ULONG exitCode)
 {
+    session_.closedHosts.emplace_back(pluginId, exitCode);
+    ::SetEvent(session_.hostClosed.get());
     return record(L"ombrixClosed", std::to_wstring(pluginId) + L", " + std::to_wstring(exitCode),
                   config_.resultOf(L"ombrixClosed"));
 }
@@ -122,7 +130,7 @@ HRESULT PluginSystem::registerPlugin(IUpdatePlugin* plugin, ULONG pluginId)
 {
     if (plugin != nullptr && SUCCEEDED(config_.resultOf(L"registerPlugin"))) {
         plugin->QueryInterface(IID_PPV_ARGS(&pluginEvents_));
-        session_.plugin = plugin;
+        session_.plugins.emplace_back(plugin);
         ::SetEvent(session_.pluginRegistered.get());
     }
     return record(L"registerPlugin", std::wstring(plugin ? L"object" : L"(null)") + L", " + std::to_wstring(pluginId),

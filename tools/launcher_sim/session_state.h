@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <utility>
+#include <vector>
+
 namespace LauncherSim {
 
 // What the launcher's objects learn during a session and the session's steps
@@ -14,13 +17,22 @@ struct SessionState {
     SessionState()
         : pluginRegistered(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
         , pluginFinished(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+        , adminHostRegistered(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+        , hostClosed(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
     {
     }
 
-    Microsoft::WRL::ComPtr<IUpdatePlugin> plugin; // from registerPlugin
-    System::Win32::UniqueHandle pluginRegistered;
+    // From registerPlugin, the latest last: an admin host may start several hosts.
+    std::vector<Microsoft::WRL::ComPtr<IUpdatePlugin>> plugins;
+    System::Win32::UniqueHandle pluginRegistered; // reset by each await
     System::Win32::UniqueHandle pluginFinished; // set by onFinish
     bool finishedWithSuccess = false;
+
+    Microsoft::WRL::ComPtr<IAdminHostProcess> adminHost; // from registerAdminHost
+    System::Win32::UniqueHandle adminHostRegistered;
+    // ombrixClosed reports not yet awaited: plug-in id and exit code.
+    std::vector<std::pair<ULONG, ULONG>> closedHosts;
+    System::Win32::UniqueHandle hostClosed; // set by each ombrixClosed
 };
 
 } // namespace LauncherSim

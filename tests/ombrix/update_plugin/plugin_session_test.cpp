@@ -18,8 +18,10 @@ namespace {
 using namespace TestSupport;
 
 constexpr const wchar_t* kFirstItem = L"publish first";
-// Stands for the step that starts the host for plug-in id 1 with the test's log.
+// Stand for the steps that start the host for plug-in id 1, or the admin host,
+// with the test's log; {bin} in a step stands for the folder of the programs.
 constexpr const wchar_t* kRunHost = L"{run-host}";
+constexpr const wchar_t* kRunAdminHost = L"{run-admin-host}";
 // Exit codes of a host that crashed in a call into the plug-in, or that the
 // simulator ended because a call did not return.
 constexpr const wchar_t* kAccessViolation = L"expect-exit 3221225477";
@@ -37,6 +39,7 @@ struct SessionCase {
     const wchar_t* options = L"";
     const wchar_t* publish = kFirstItem;
     std::optional<std::pair<std::string, std::size_t>> counted = std::nullopt; // transcript lines holding it
+    const wchar_t* start = kRunHost;
 };
 
 // Which of `expected` is the first not found in `lines` in order; none when all are.
@@ -68,7 +71,7 @@ protected:
         const std::wstring plugin = std::wstring(L"test_plugin_") + session.plugin + L".dll";
         std::wofstream scenario(scenario_);
         scenario << session.publish << L"\n";
-        for (const std::wstring& step : withHostStart({kRunHost}))
+        for (const std::wstring& step : withHostStart({session.start}))
             scenario << step << L"\n";
         for (const std::wstring& step : withHostStart(session.steps))
             scenario << step << L"\n";
@@ -82,9 +85,14 @@ protected:
 
     std::vector<std::wstring> withHostStart(std::vector<std::wstring> steps) const
     {
-        for (std::wstring& step : steps)
+        for (std::wstring& step : steps) {
             if (step == kRunHost)
                 step = L"run-host --plugin-id=1 --logpath=\"" + log_.wstring() + L"\"";
+            else if (step == kRunAdminHost)
+                step = L"run-host --adminhost --logpath=\"" + log_.wstring() + L"\"";
+            if (const auto bin = step.find(L"{bin}"); bin != std::wstring::npos)
+                step.replace(bin, 5, binDirectory().wstring());
+        }
         return steps;
     }
 
@@ -222,6 +230,51 @@ INSTANTIATE_TEST_SUITE_P(
                      "called IPluginSystemEvents::onDialogFinish(1, 1) -> S_OK",
                      // A repeated id reaches the same callback again.
                      "IUpdatePluginEvents::onStatusInfo(1, \"answer 2\")"}}),
+    [](const testing::TestParamInfo<SessionCase>& info) { return info.param.name; });
+
+// The admin host started by the simulator; the plug-in hosts it starts bind to
+// the simulator for plug-in id 4 and share the log.
+INSTANTIATE_TEST_SUITE_P(
+    AdminHost, PluginSession,
+    testing::Values(
+        SessionCase{.name = "StartsAnElevatedPluginHostAndReportsItsExit",
+                    .plugin = L"good",
+                    .steps = {L"await-admin-host", L"admin startElevated 2.0 4 => S_OK", L"await-plugin",
+                              L"call deinitialize => S_OK", L"await-closed 4 0", L"admin deinitAdminHost => S_OK",
+                              L"expect-exit 0"},
+                    .logged = {"initializing adminhost...", "start plugin via adminhost.., api: 2.0",
+                               "initalizing 'ombrix' system for plugin_id = 4", "deinitialize plugin...",
+                               "UnregisterWait IO pending", "deinitializing adminhost..."},
+                    .transcribed = {"IPluginSystem::registerAdminHost(object) -> S_OK",
+                                    "IPluginSystem::getGameWorkDir(4) -> S_OK",
+                                    "IPluginSystem::registerPlugin(object, 4) -> S_OK",
+                                    "IPluginSystem::ombrixClosed(4, 0) -> S_OK", "host exited with 0"},
+                    .start = kRunAdminHost},
+        SessionCase{.name = "ReportsSixForAHostWhosePluginFails",
+                    .plugin = L"init_false_text",
+                    .steps = {L"await-admin-host", L"admin startElevated 2.0 4 => S_OK", L"await-closed 4 6",
+                              L"admin deinitAdminHost => S_OK", L"expect-exit 0"},
+                    .logged = {"error_msg: cannot open the update catalogue", "UnregisterWait IO pending"},
+                    .start = kRunAdminHost},
+        SessionCase{.name = "SecondStartForTheSameIdIsTheOnlyOneReported",
+                    .plugin = L"good",
+                    .steps = {L"await-admin-host", L"admin startElevated 2.0 4 => S_OK", L"await-plugin",
+                              L"admin startElevated 2.0 4 => S_OK", L"await-plugin", L"call deinitialize => S_OK",
+                              L"await-closed 4 0", L"call-first deinitialize => S_OK", L"serve 1000",
+                              L"admin deinitAdminHost => S_OK", L"expect-exit 0"},
+                    .logged = {},
+                    .counted = std::pair{std::string("IPluginSystem::ombrixClosed(4, "), std::size_t{1}},
+                    .start = kRunAdminHost},
+        SessionCase{.name = "RefusesTheLegacyApiAndStartsPrograms",
+                    .plugin = L"good",
+                    .steps = {L"await-admin-host", L"admin startElevated 1.0 4 => E_INVALIDARG",
+                              L"admin startElevatedProcess {bin}\\ombrix.exe \"\" => S_OK "
+                              L"\"error 0, process id set, start time set\"",
+                              L"admin startElevatedProcess {bin}\\missing.exe \"\" => E_FAIL \"error 2\"",
+                              L"admin deinitAdminHost => S_OK", L"expect-exit 0"},
+                    .logged = {"Legacy KPM Plugins API 1.0 is not supported", "Starting elevated process, exePath = ",
+                               "missing.exe, err = 2"},
+                    .start = kRunAdminHost}),
     [](const testing::TestParamInfo<SessionCase>& info) { return info.param.name; });
 
 struct AuthorCase {

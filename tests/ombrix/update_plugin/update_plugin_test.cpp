@@ -1,9 +1,11 @@
 // The host's object for one plug-in, in this process: path composition and
 // the refusals before a plug-in was loaded. Whole sessions with real plug-in
 // DLLs are in plugin_session_test.cpp.
+#include "support/test_support.h"
 #include "update_plugin/plugin_path.h"
 #include "update_plugin/update_plugin.h"
 #include "system/win32/com_scope.h"
+#include "system/win32/unique_resource.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Before initialize there is no plug-in object: every operation that would
 // reach it is refused, and none touches the missing plug-in.
-TEST(UpdatePluginWithoutPlugin, RefusesEveryOperationWithUnexpected)
+TEST(UpdatePluginWithoutPlugin, RefusesWhatNeedsAPluginOrALauncher)
 {
     // The callbacks keep the launcher's sinks in the apartment's interface table.
     const ComScope apartment;
@@ -65,7 +67,27 @@ TEST(UpdatePluginWithoutPlugin, RefusesEveryOperationWithUnexpected)
         EXPECT_EQ(text, nullptr) << name;
     }
     EXPECT_EQ(plugin->initialize(nullptr, 1), E_INVALIDARG);
-    // deinitialize asked this thread's loop to end; later tests run loops of their own.
+
+    // The admin host side without a launcher: never registered, or released by deinitAdminHost.
+    ComPtr<IAdminHostProcess> adminHost;
+    ASSERT_EQ(plugin.As(&adminHost), S_OK);
+    const System::Win32::UniqueBstr current(::SysAllocString(L"2.0")), legacy(::SysAllocString(L"1.0"));
+    EXPECT_EQ(adminHost->initAdminHost(nullptr), E_INVALIDARG);
+    EXPECT_EQ(adminHost->startElevated(nullptr, 4), E_FAIL);
+    EXPECT_EQ(adminHost->startElevated(legacy.get(), 4), E_INVALIDARG);
+    EXPECT_EQ(adminHost->startElevated(current.get(), 4), E_UNEXPECTED);
+    EXPECT_EQ(adminHost->deinitAdminHost(), S_OK);
+    EXPECT_EQ(adminHost->startElevated(current.get(), 4), E_UNEXPECTED);
+    EXPECT_EQ(adminHost->startElevatedProcess(nullptr, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
+
+    // Only here can the process id be left out: COM's marshalling needs every out pointer.
+    const System::Win32::UniqueBstr program(::SysAllocString((TestSupport::binDirectory() / L"ombrix.exe").c_str()));
+    ULONG errorCode = 1;
+    LONGLONG startTime = 1;
+    EXPECT_EQ(adminHost->startElevatedProcess(program.get(), nullptr, &errorCode, nullptr, &startTime), S_OK);
+    EXPECT_EQ(errorCode, 0u);
+    EXPECT_EQ(startTime, 0);
+    // deinitialize and deinitAdminHost asked this thread's loop to end; later tests run loops of their own.
     MSG quit;
     while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
