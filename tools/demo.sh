@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The demo: the launcher simulator drives a real ombrix.exe through the COM
 # registration handshake, then runs the sample plug-in through a whole session
-# as a plug-in author would (transcript, verdict, the host's log), then the
+# as a plug-in author would (transcript, verdict, the host's log), lets an admin
+# host start an elevated plug-in host and report its exit code, then the
 # host's other run modes are shown as the launcher sees them: command line,
 # exit code, log lines.
 set -u
-bin=$1
+bin=$(readlink -f "$1")
 run=$(dirname "$(readlink -f "$0")")/wine-run.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -55,6 +56,12 @@ author_session() {
 }
 
 author_session "a plug-in author runs the sample plug-in through a whole session" "$bin/sample_plugin.dll"
+simulate "the admin host starts an elevated plug-in host for plug-in 4 and reports its exit" \
+  --plugin-path=sample_plugin.dll --work-dir="$(winpath "$bin")" \
+  --step="publish first" --step="run-host --adminhost --logpath=\"$log\"" --step="await-admin-host" \
+  --step="admin startElevated 2.0 4 => S_OK" --step="await-plugin" --step="call name => S_OK" \
+  --step="call deinitialize => S_OK" --step="await-closed 4 0" --step="admin deinitAdminHost => S_OK" \
+  --step="expect-exit 0"
 show "registration with nobody waiting for the handshake" --regserver --logpath="$log"
 show "no arguments"
 show "an option the host does not know" --verbose
