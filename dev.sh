@@ -229,6 +229,15 @@ check_product_pe() {
   [ -n "$desc" ] && [ "$subsystem" = "00000002" ]
 }
 
+# What an author ships: the 32-bit sample plug-in exports its one function by
+# its plain name, as the host looks it up (a __stdcall name is decorated).
+check_plugin_export() {
+  local exports
+  exports=$(i686-w64-mingw32-objdump -p "$build/i686/bin/sample_plugin.dll" 2>/dev/null |
+    sed -n '/Ordinal\/Name Pointer/,/^$/p' | awk '/^\t\[/ {print $NF}')
+  [ "$exports" = "DllGetPluginObject" ]
+}
+
 cmd_test() {
   cmd_setup
   cmd_build
@@ -240,6 +249,8 @@ cmd_test() {
 
   if check_product_pe; then passed=$((passed + 1)); log "ombrix.exe (i686) is a 32-bit GUI PE"
   else failed=$((failed + 1)); log "FAILED: build/i686/bin/ombrix.exe is not a 32-bit GUI PE"; fi
+  if check_plugin_export; then passed=$((passed + 1)); log "sample_plugin.dll (i686) exports DllGetPluginObject alone"
+  else failed=$((failed + 1)); log "FAILED: build/i686/bin/sample_plugin.dll does not export DllGetPluginObject alone"; fi
 
   log "native tests"
   (cd "$build/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure "$@") || true
