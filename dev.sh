@@ -281,8 +281,17 @@ cmd_demo() {
   "$root/tools/demo.sh" "$build/x64/bin"
 }
 
+# Each benchmark measures its figures against their baselines in the same run
+# and writes build/bench/results.md and results.json.
 cmd_bench() {
-  echo "no benchmarks yet" >&2
+  cmd_setup
+  cmd_build
+  mkdir -p "$build/bench"
+  start_wineserver
+  trap stop_wineserver EXIT
+  log "event forwarding"
+  "$wine" "$build/x64/bin/event_forwarding_bench.exe" "Z:$(printf '%s' "$build/bench" | tr '/' '\\')"
+  log "results in build/bench/results.md and build/bench/results.json"
 }
 
 case "${1:-}" in
