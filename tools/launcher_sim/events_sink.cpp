@@ -17,7 +17,9 @@ HRESULT EventsSink::onStart(ULONG pluginId)
 
 HRESULT EventsSink::onProgress(ULONG pluginId, LONG value)
 {
-    return record(L"onProgress", std::to_wstring(pluginId) + L", " + std::to_wstring(value));
+    const HRESULT result = record(L"onProgress", std::to_wstring(pluginId) + L", " + std::to_wstring(value));
+    ::SetEvent(session_.pluginProgressed.get());
+    return result;
 }
 
 HRESULT EventsSink::onStatusInfo(ULONG pluginId, BSTR info)

@@ -24,6 +24,7 @@
 //                              for any failure) and the text
 //   call-first OP ...          the same on the first plug-in registered since the
 //                              host started (an admin host may start several)
+//   await-progress             serve calls until the plug-in reported onProgress
 //   await-finish               serve calls until the plug-in reported onFinish
 //   await-admin-host           serve calls until the host registered as admin host
 //   admin OP [ARGS] [=> RESULT [TEXT]]
@@ -156,6 +157,8 @@ public:
             ::ResetEvent(state_.pluginRegistered.get());
             return registered;
         }
+        if (verb == L"await-progress" && words.size() == 1)
+            return await(state_.pluginProgressed.get(), L"the plug-in reported no progress");
         if (verb == L"await-finish" && words.size() == 1)
             return await(state_.pluginFinished.get(), L"the plug-in reported no finish");
         if ((verb == L"call" || verb == L"call-first") && words.size() >= 2)
@@ -315,6 +318,7 @@ private:
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info{};
+        const auto started = Transcript::Clock::now();
         if (!::CreateProcessW(hostPath_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &startup, &info)) {
             transcript_.line(L"cannot start the host: error " + std::to_wstring(::GetLastError()));
@@ -326,7 +330,7 @@ private:
         state_.plugins.clear();
         ::ResetEvent(state_.pluginRegistered.get());
         ::ResetEvent(state_.pluginFinished.get());
-        transcript_.line(L"started ombrix.exe " + arguments);
+        transcript_.line(L"started ombrix.exe " + arguments, started);
         return true;
     }
 
@@ -448,6 +452,7 @@ int wmain(int argc, wchar_t** argv)
     po::options_description options("launcher-sim");
     options.add_options()("transcript", po::wvalue(&transcriptPath), "append the transcript to this file")
         ("echo", "also print the transcript")
+        ("timestamps", "start each line of the transcript file with the milliseconds since the simulator began")
         ("host", po::wvalue(&hostPath), "ombrix.exe to start (default: beside launcher-sim.exe)")
         ("language", po::wvalue<std::wstring>(), "answer of language")
         ("plugin-path", po::wvalue<std::wstring>(), "answer of getPluginPath")
@@ -499,7 +504,7 @@ int wmain(int argc, wchar_t** argv)
         const Transcript::Echo echo = !pluginDll.empty()       ? Transcript::Echo::ForAuthors
                                       : values.count("echo") > 0 ? Transcript::Echo::AsIs
                                                                  : Transcript::Echo::None;
-        Transcript transcript(transcriptPath, echo);
+        Transcript transcript(transcriptPath, echo, values.count("timestamps") > 0);
         bool passed = true;
         {
             Session session(config, transcript, hostPath, callLimitMs);

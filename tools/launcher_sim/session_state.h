@@ -17,6 +17,7 @@ struct SessionState {
     SessionState()
         : pluginRegistered(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
         , pluginFinished(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+        , pluginProgressed(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
         , adminHostRegistered(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
         , hostClosed(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
     {
@@ -27,6 +28,7 @@ struct SessionState {
     System::Win32::UniqueHandle pluginRegistered; // reset by each await
     System::Win32::UniqueHandle pluginFinished; // set by onFinish
     bool finishedWithSuccess = false;
+    System::Win32::UniqueHandle pluginProgressed; // set by onProgress
 
     Microsoft::WRL::ComPtr<IAdminHostProcess> adminHost; // from registerAdminHost
     System::Win32::UniqueHandle adminHostRegistered;

@@ -7,9 +7,11 @@
 
 namespace LauncherSim {
 
-Transcript::Transcript(const std::wstring& path, Echo echo)
+Transcript::Transcript(const std::wstring& path, Echo echo, bool stamped)
     : echo_(echo)
 {
+    if (stamped)
+        origin_ = Clock::now();
     if (!path.empty())
         file_ = ::_wfopen(path.c_str(), L"ab");
 }
@@ -20,9 +22,15 @@ Transcript::~Transcript()
         std::fclose(file_);
 }
 
-void Transcript::line(const std::wstring& text)
+void Transcript::line(const std::wstring& text, std::optional<Clock::time_point> at)
 {
-    const std::string utf8 = Err::toUtf8(text) + "\n";
+    std::string utf8 = Err::toUtf8(text) + "\n";
+    if (origin_) {
+        const double ms = std::chrono::duration<double, std::milli>(at.value_or(Clock::now()) - *origin_).count();
+        char stamp[32];
+        std::snprintf(stamp, sizeof(stamp), "[%.3f] ", ms);
+        utf8.insert(0, stamp);
+    }
     std::lock_guard lock(mutex_);
     if (file_ != nullptr) {
         std::fwrite(utf8.data(), 1, utf8.size(), file_);

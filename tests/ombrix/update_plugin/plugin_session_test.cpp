@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"stop plugin.., force: false"},
                     {"IUpdatePlugin::stop did not return within 3000 ms: ending the host"}, {}, L"--call-limit=3000"},
         SessionCase{"ForcedStopEndsTheHostWhileThePluginReports", L"flood",
-                    {L"await-plugin", L"call start => S_OK", L"serve 200", L"call stop -1 => failed", L"expect-exit 0"},
+                    {L"await-plugin", L"call start => S_OK", L"await-progress", L"call stop -1 => failed", L"expect-exit 0"},
                     {"stop plugin.., force: true"}, {"IUpdatePluginEvents::onProgress(1, "}},
         SessionCase{"SixteenThreadsOfReportsAllArrive", L"flood",
                     {L"await-plugin", L"call start => S_OK", L"await-finish", L"call deinitialize => S_OK",
