@@ -44,3 +44,16 @@ function(ombrix_add_test name)
         set_tests_properties(${name} PROPERTIES TIMEOUT 300)
     endif()
 endfunction()
+
+# What ships (the host, its proxy/stub DLL, a plug-in) carries no debug
+# sections: they are most of the file, and a loader that reads an image whole
+# (Wine does) pays for them at every start of a host. They move to
+# <file>.debug beside it, which debuggers find through the image's debug link.
+function(ombrix_split_debug_info target)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:${target}>" "$<TARGET_FILE:${target}>.debug"
+        COMMAND "${CMAKE_OBJCOPY}" --strip-debug "--add-gnu-debuglink=$<TARGET_FILE:${target}>.debug"
+                "$<TARGET_FILE:${target}>"
+        WORKING_DIRECTORY "$<TARGET_FILE_DIR:${target}>"
+        VERBATIM)
+endfunction()
