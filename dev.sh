@@ -281,16 +281,26 @@ cmd_demo() {
   "$root/tools/demo.sh" "$build/x64/bin"
 }
 
-# Each benchmark measures its figures against their baselines in the same run
-# and writes build/bench/results.md and results.json.
+# Each benchmark program measures its figures against their baselines in the
+# same run and leaves them in build/bench/<program>.figures; bench_results puts
+# them into one table, build/bench/results.md and results.json.
 cmd_bench() {
+  local benchmarks=(event_forwarding_bench host_start_bench session_bench shared_log_bench guarded_load_bench hook_placement_bench)
   cmd_setup
   cmd_build
-  mkdir -p "$build/bench"
+  local out="$build/bench" b
+  mkdir -p "$out"
+  # A program that fails this time must not leave the figures of an earlier run.
+  rm -f "$out"/*.figures
+  local folder
+  folder="Z:$(printf '%s' "$out" | tr '/' '\\')"
   start_wineserver
   trap stop_wineserver EXIT
-  log "event forwarding"
-  "$wine" "$build/x64/bin/event_forwarding_bench.exe" "Z:$(printf '%s' "$build/bench" | tr '/' '\\')"
+  for b in "${benchmarks[@]}"; do
+    log "$b"
+    "$wine" "$build/x64/bin/$b.exe" "$folder" || log "FAILED: $b"
+  done
+  "$wine" "$build/x64/bin/bench_results.exe" "$folder" "${benchmarks[@]}"
   log "results in build/bench/results.md and build/bench/results.json"
 }
 

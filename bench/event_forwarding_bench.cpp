@@ -2,7 +2,7 @@
 // PluginEventsCallback to the launcher's sink in launcher-sim, against the bare
 // per-call pattern the callback has to follow (join a single-threaded
 // apartment, fetch the proxy from the Global Interface Table, call, release,
-// leave), written out here. Rounds alternate; each figure is the median.
+// leave), written out here.
 #include "bench_report.h"
 #include "plugin_events_callback.h"
 #include "support/com_apartment.h"
@@ -15,7 +15,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <iostream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -78,47 +78,29 @@ double timeReports(int threads, Report report)
 
 } // namespace
 
-int main(int argc, char** argv)
+int wmain(int argc, wchar_t** argv)
 {
-    const ComScope apartment;
-    const TestSupport::TempDir dir;
-    TestSupport::LauncherSimulator sim(dir / L"transcript.txt");
-    if (!sim.start(L"", L"ombrix-bench-events")) {
-        std::cerr << "event forwarding: the simulator's sink never came\n";
-        return 1;
-    }
-    PluginEventsCallback ours;
-    ours.init(sim.events, 1, ::GetCurrentThreadId());
-    BarePattern bare(sim.events.Get());
+    return Bench::runBenchmark(argc, argv, [] {
+        const ComScope apartment;
+        const TestSupport::TempDir dir;
+        TestSupport::LauncherSimulator sim(dir / L"transcript.txt");
+        if (!sim.start(L"", L"ombrix-bench-events"))
+            throw std::runtime_error("the simulator's sink never came");
+        PluginEventsCallback ours;
+        ours.init(sim.events, 1, ::GetCurrentThreadId());
+        BarePattern bare(sim.events.Get());
 
-    const auto viaOurs = [&](int v) { ours.onProgress(v); };
-    const auto viaBare = [&](int v) { bare.onProgress(v); };
-    // A first round warms both paths (proxies, the simulator's transcript) and is not counted.
-    timeReports(1, viaOurs);
-    timeReports(1, viaBare);
-    std::vector<double> oursSingle, bareSingle, oursMany, bareMany;
-    for (int round = 0; round < kRounds; ++round) {
-        // Who goes first alternates, so neither side always follows the other's burst.
-        const bool oursFirst = round % 2 == 0;
-        for (const bool runOurs : {oursFirst, !oursFirst}) {
-            const double single = timeReports(1, [&](int v) { runOurs ? viaOurs(v) : viaBare(v); });
-            (runOurs ? oursSingle : bareSingle).push_back(single * 1e6 / kCallsPerThread);
-        }
-        for (const bool runOurs : {oursFirst, !oursFirst}) {
-            const double many = timeReports(kThreads, [&](int v) { runOurs ? viaOurs(v) : viaBare(v); });
-            (runOurs ? oursMany : bareMany).push_back(kThreads * kCallsPerThread / many);
-        }
-    }
-    sim.finish();
-
-    const std::vector<Bench::Figure> figures{
-        {"event forwarding, one plug-in thread", "us/call", Bench::median(oursSingle), Bench::median(bareSingle),
-         false, 1.1},
-        {"event forwarding, 16 plug-in threads", "events/s", Bench::median(oursMany), Bench::median(bareMany), true,
-         0.9},
-    };
-    std::cout << Bench::markdownTable(figures);
-    if (argc > 1)
-        Bench::writeResults(figures, argv[1]);
-    return 0;
+        const auto viaOurs = [&](int v) { ours.onProgress(v); };
+        const auto viaBare = [&](int v) { bare.onProgress(v); };
+        std::vector<Bench::Figure> figures{
+            Bench::measure({"event forwarding, one plug-in thread", "us/call", false, 1.1}, kRounds,
+                           [&] { return timeReports(1, viaOurs) * 1e6 / kCallsPerThread; },
+                           [&] { return timeReports(1, viaBare) * 1e6 / kCallsPerThread; }),
+            Bench::measure({"event forwarding, 16 plug-in threads", "events/s", true, 0.9}, kRounds,
+                           [&] { return kThreads * kCallsPerThread / timeReports(kThreads, viaOurs); },
+                           [&] { return kThreads * kCallsPerThread / timeReports(kThreads, viaBare); }),
+        };
+        sim.finish();
+        return figures;
+    });
 }
