@@ -4,7 +4,8 @@
 
 #include <gsl/util>
 
-#include <cwchar>
+#include <cstddef>
+#include <initializer_list>
 #include <stdexcept>
 
 namespace Nano {
@@ -22,6 +23,13 @@ std::wstring formatWide(const wchar_t* format, ...)
     return text;
 }
 
+std::wstring nonEmpty(std::wstring path)
+{
+    if (path.empty())
+        throw std::runtime_error("log filename is empty");
+    return path;
+}
+
 template <typename Make>
 std::shared_ptr<LogMutex> mutexOrNone(Make make) noexcept
 {
@@ -33,30 +41,45 @@ std::shared_ptr<LogMutex> mutexOrNone(Make make) noexcept
     }
 }
 
-// Holds a log mutex while one line is written; one that cannot be waited for is not held.
-class HeldMutex {
+// Holds the log's mutexes while one line is written; one that cannot be waited
+// for is not held. Both are taken in one wait: a writer never holds one while
+// it waits for the other, so it cannot deadlock with writers that take them
+// one after the other (or the path's alone, as older hosts do), and one line
+// costs one wait instead of two.
+class HeldMutexes {
 public:
-    explicit HeldMutex(const LogMutex* mutex) noexcept
-        : mutex_(mutex != nullptr && acquire(mutex->handle()) ? mutex : nullptr)
+    HeldMutexes(const LogMutex* forFile, const LogMutex* forSpelling) noexcept
     {
+        for (const LogMutex* mutex : {forFile, forSpelling})
+            if (mutex != nullptr)
+                handles_[count_++] = mutex->handle();
+        if (count_ == 2 && acquired(::WaitForMultipleObjects(2, handles_, TRUE, INFINITE), 2))
+            return;
+        // One mutex, or a joint wait the system refused: each on its own, in order.
+        std::size_t held = 0;
+        for (std::size_t i = 0; i < count_; ++i)
+            if (acquired(::WaitForSingleObject(handles_[i], INFINITE), 1))
+                handles_[held++] = handles_[i];
+        count_ = held;
     }
-    ~HeldMutex()
+    ~HeldMutexes()
     {
-        if (mutex_ != nullptr)
-            ::ReleaseMutex(mutex_->handle());
+        for (std::size_t i = count_; i > 0; --i)
+            ::ReleaseMutex(handles_[i - 1]);
     }
-    HeldMutex(const HeldMutex&) = delete;
-    HeldMutex& operator=(const HeldMutex&) = delete;
+    HeldMutexes(const HeldMutexes&) = delete;
+    HeldMutexes& operator=(const HeldMutexes&) = delete;
 
 private:
     // An abandoned mutex is ours all the same: its writer died mid-line.
-    static bool acquire(HANDLE handle) noexcept
+    static bool acquired(DWORD waited, DWORD count) noexcept
     {
-        const DWORD waited = ::WaitForSingleObject(handle, INFINITE);
-        return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+        return (waited >= WAIT_OBJECT_0 && waited < WAIT_OBJECT_0 + count) ||
+               (waited >= WAIT_ABANDONED_0 && waited < WAIT_ABANDONED_0 + count);
     }
 
-    const LogMutex* mutex_;
+    HANDLE handles_[2] = {};
+    std::size_t count_ = 0;
 };
 
 } // namespace
@@ -70,13 +93,10 @@ std::wstring utcTimestamp()
 }
 
 FileLog::FileLog(std::wstring path, long long sizeLimit, bool closeAfterEveryLine, LogTiming timing)
-    : path_(std::move(path))
-    , sizeLimit_(sizeLimit <= kMinimumSizeLimit ? kMinimumSizeLimit : sizeLimit)
+    : path_(nonEmpty(std::move(path)))
+    , file_(path_, sizeLimit <= kMinimumSizeLimit ? kMinimumSizeLimit : sizeLimit, std::move(timing))
     , closeAfterEveryLine_(closeAfterEveryLine)
-    , timing_(std::move(timing))
 {
-    if (path_.empty())
-        throw std::runtime_error("log filename is empty");
     fileMutex_ = mutexOrNone([this] { return LogMutex::forFile(path_); });
     mutex_ = mutexOrNone([this] { return LogMutex(path_); });
 }
@@ -95,29 +115,22 @@ void FileLog::write(const wchar_t* format, int level, ...) noexcept
     }
     va_end(args);
 
-    // Always in this order, so no two writers can each hold what the other waits for.
     ::AcquireSRWLockExclusive(&threads_);
     const auto releaseThreads = gsl::finally([this]() noexcept { ::ReleaseSRWLockExclusive(&threads_); });
-    const HeldMutex forFile(fileMutex_.get());
-    const HeldMutex forSpelling(mutex_.get());
+    const HeldMutexes held(fileMutex_.get(), mutex_.get());
 
     try {
-        if (!file_)
-            file_ = std::make_shared<LogFileWrapper>(path_, L"at", sizeLimit_, timing_);
-        if (std::FILE* stream = file_->open()) {
-            std::wstring line = formatWide(L"%s - | %d | th(0x%08X) | pid(0x%08X) | ", utcTimestamp().c_str(), level,
-                                           ::GetCurrentThreadId(), ::GetCurrentProcessId());
-            line += message;
-            line += L'\n';
-            // One call for the whole line, so the stream never holds half of it.
-            std::fputws(line.c_str(), stream);
-            std::fflush(stream);
-        }
+        std::wstring line = formatWide(L"%s - | %d | th(0x%08X) | pid(0x%08X) | ", utcTimestamp().c_str(), level,
+                                       ::GetCurrentThreadId(), ::GetCurrentProcessId());
+        // The runtime's stream ended the text at a NUL; the line still gets its end.
+        line.append(message, 0, message.find(L'\0'));
+        line += L'\n';
+        file_.write(line);
+        if (closeAfterEveryLine_)
+            file_.close();
     } catch (...) {
         // The line is lost; the caller is not to be disturbed by its log.
     }
-    if (closeAfterEveryLine_)
-        file_.reset();
 }
 
 } // namespace Nano

@@ -30,11 +30,9 @@ private:
     // this spelling, which older hosts use.
     std::shared_ptr<LogMutex> fileMutex_;
     std::shared_ptr<LogMutex> mutex_;
-    std::shared_ptr<LogFileWrapper> file_;
     std::wstring path_;
-    long long sizeLimit_;
+    LogFileWrapper file_;
     bool closeAfterEveryLine_;
-    LogTiming timing_;
 };
 
 // "%Y-%m-%dT%H:%M:%S" of the current time in UTC.

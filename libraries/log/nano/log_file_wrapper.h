@@ -1,9 +1,11 @@
 #pragma once
 
-#include <cstdio>
+#include "system/win32/unique_resource.h"
+
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace Nano {
 
@@ -18,26 +20,33 @@ struct LogTiming {
     std::function<void(unsigned retry)> pause = pauseBeforeRetry;
 };
 
-// One open log file: rotation past the size limit, and the stream in the runtime's
-// UTF-8 text mode (byte-order mark on a new file, CR LF line ends, an existing
-// UTF-16LE file continued as such).
+// What a log file's first bytes say its text is.
+enum class LogEncoding { Utf8, Utf16LittleEndian, Utf16BigEndian };
+
+// One log file, written as the runtime's UTF-8 text mode wrote it (byte-order
+// mark on a new file, CR LF line ends, an existing UTF-16LE file continued as
+// such) but through one handle, each line with one append: rotation past the
+// size limit, and a file the text mode could not continue moved aside.
 class LogFileWrapper {
 public:
-    LogFileWrapper(std::wstring path, const std::wstring& mode, long long sizeLimit, LogTiming timing = {});
-    ~LogFileWrapper();
-    LogFileWrapper(const LogFileWrapper&) = delete;
-    LogFileWrapper& operator=(const LogFileWrapper&) = delete;
+    LogFileWrapper(std::wstring path, long long sizeLimit, LogTiming timing = {});
 
-    // The stream to write the next line to, after a rotation if the file is full.
-    std::FILE* open();
-    void rotateIfNeeded();
+    // Appends `line` whole, every '\n' in it as CR LF, after moving a full file
+    // aside. The file stays open for the next line until close().
+    void write(std::wstring_view line);
+    // Lets go of the file, so that other writers can have it.
+    void close() noexcept;
 
 private:
-    void close() noexcept;
+    void open();
+    void reopenAfterMovingAside();
     void moveAside();
+    LogEncoding encodingOfOpenFile() const;
 
-    std::FILE* stream_ = nullptr;
-    std::wstring mode_;
+    System::Win32::UniqueFileHandle file_;
+    // Both known for as long as file_ stays open: nobody else can write to it meanwhile.
+    long long size_ = 0;
+    std::optional<LogEncoding> encoding_;
     std::wstring path_;
     long long sizeLimit_;
     LogTiming timing_;

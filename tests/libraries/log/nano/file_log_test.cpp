@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -109,6 +110,31 @@ TEST_F(FileLogTest, FileOfExactlyTheLimitIsNotRotatedOneByteMoreIs)
     EXPECT_THAT(readFile(log_), StartsWith(kBom));
     ASSERT_EQ(readLogLines(log_).size(), 1u);
     EXPECT_EQ(message(readLogLines(log_)[0]), "fresh");
+}
+
+// A log that keeps its file open between lines counts what it wrote: the file
+// is still moved aside once full, and only a new file gets a mark.
+TEST_F(FileLogTest, FileKeptOpenBetweenLinesRotatesAsOneClosedAfterEachLine)
+{
+    constexpr int kLines = 40;
+    {
+        Nano::FileLog log(log_.wstring(), kLimit, false);
+        for (int i = 0; i < kLines; ++i)
+            log.write(L"line %d %s", 2, i, std::wstring(40, L'.').c_str());
+    }
+    std::set<std::string> seen;
+    for (const auto& file : files()) {
+        const std::string bytes = readFile(file);
+        EXPECT_THAT(bytes, StartsWith(kBom)) << file;
+        EXPECT_EQ(bytes.find(kBom, 1), std::string::npos) << file;
+        if (file != log_) {
+            EXPECT_GT(bytes.size(), static_cast<std::size_t>(kLimit)) << file;
+        }
+        for (const std::string& line : readLogLines(file))
+            EXPECT_TRUE(seen.insert(message(line)).second) << line;
+    }
+    EXPECT_GE(files().size(), 3u);
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kLines));
 }
 
 TEST_F(FileLogTest, SizeLimitsOfAtMost1024BecomeThatValue)
@@ -270,6 +296,56 @@ TEST_F(FileLogTest, LittleEndianMarkedFileIsContinuedInUtf16)
     const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
     EXPECT_THAT(text, StartsWith(L"A\r\n"));
     EXPECT_THAT(text, EndsWith(L" | wide \u00e4\r\n"));
+}
+
+std::string utf16Bytes(std::wstring_view text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// The bytes of one line by what the file held before, as the runtime's UTF-8
+// text mode wrote them: a mark only into an empty file, a UTF-16LE file
+// continued as such, every '\n' (one after '\r' too) made CR LF.
+TEST_F(FileLogTest, LineIsWrittenAsTheRuntimesTextModeWroteIt)
+{
+    const std::string utf16Mark = "\xFF\xFE";
+    const struct {
+        const char* name;
+        std::optional<std::string> before; // no file at all
+        const wchar_t* format;              // a %c takes the NUL character
+        std::string start;                  // the file up to the line's header
+        std::string end;                    // after the header
+        bool utf16;
+    } cases[] = {
+        {"NoFile", std::nullopt, L"a\nb\r\nc", kBom, "a\r\nb\r\r\nc\r\n", false},
+        {"EmptyFile", "", L"x", kBom, "x\r\n", false},
+        {"UnmarkedFile", "plain\r\n", L"x", "plain\r\n", "x\r\n", false},
+        {"OneByteIsNoBigEndianMark", "\xFE", L"x", "\xFE", "x\r\n", false},
+        {"LittleEndianFile", utf16Mark, L"a\nb \u00e4", utf16Mark, utf16Bytes(L"a\r\nb \u00e4\r\n"), true},
+        {"LoneSurrogate", std::nullopt, L"\xD800x", kBom, "\xEF\xBF\xBDx\r\n", false},
+        {"NulEndsTheMessageNotTheLine", std::nullopt, L"a%cb", kBom, "a\r\n", false},
+    };
+    const std::regex header(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d - \| 2 \| th\(0x[0-9A-F]{8}\) \| pid\(0x[0-9A-F]{8}\) \| )");
+    for (const auto& c : cases) {
+        TempDir dir;
+        const auto path = dir / L"host.log";
+        if (c.before)
+            writeFile(path, *c.before);
+        Nano::FileLog(path.wstring(), kLimit, true).write(c.format, 2, L'\0');
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.name;
+        const std::string bytes = readFile(path);
+        ASSERT_GE(bytes.size(), c.start.size() + c.end.size()) << c.name;
+        EXPECT_EQ(bytes.substr(0, c.start.size()), c.start) << c.name;
+        EXPECT_EQ(bytes.substr(bytes.size() - c.end.size()), c.end) << c.name;
+        std::string between = bytes.substr(c.start.size(), bytes.size() - c.start.size() - c.end.size());
+        if (c.utf16) {
+            const std::wstring wide(reinterpret_cast<const wchar_t*>(between.data()), between.size() / 2);
+            between.clear();
+            for (const wchar_t unit : wide)
+                between += unit < 0x80 ? static_cast<char>(unit) : '?';
+        }
+        EXPECT_TRUE(std::regex_match(between, header)) << c.name << ": " << between;
+    }
 }
 
 TEST_F(FileLogTest, EmptyPathIsRefused)
