@@ -256,7 +256,8 @@ cmd_test() {
   (cd "$build/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure "$@") || true
   log "Windows tests under Wine"
   start_wineserver
-  (cd "$build/x64" && GTEST_OUTPUT="xml:test-results/" ctest --output-on-failure "$@") || true
+  # The long runs have a command of their own: ./dev.sh soak.
+  (cd "$build/x64" && GTEST_OUTPUT="xml:test-results/" ctest --output-on-failure -LE soak "$@") || true
   stop_wineserver
   cp "$build/x64/test-results/"*.xml "$results/x64/" 2>/dev/null || true
 
@@ -264,6 +265,16 @@ cmd_test() {
   passed=$((passed + p)); failed=$((failed + f))
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
+}
+
+# The long runs (CTest label "soak"), apart from ./dev.sh test: a hundred
+# whole sessions through one simulator, which must not grow meanwhile.
+cmd_soak() {
+  cmd_setup
+  cmd_build
+  start_wineserver
+  trap stop_wineserver EXIT
+  (cd "$build/x64" && ctest --output-on-failure -L soak "$@")
 }
 
 cmd_wine() {
@@ -311,5 +322,6 @@ case "${1:-}" in
   wine) shift; cmd_wine "$@" ;;
   demo) shift; cmd_demo "$@" ;;
   bench) shift; cmd_bench "$@" ;;
-  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench" >&2; exit 2 ;;
+  soak) shift; cmd_soak "$@" ;;
+  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench|soak [ctest args]" >&2; exit 2 ;;
 esac

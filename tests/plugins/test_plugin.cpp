@@ -4,6 +4,7 @@
 // test_plugin_<kind>.dll (see CMakeLists.txt). A kind differs from "good" only
 // where it names itself below.
 #include "hlx_plugins.h"
+#include "log_flood_message.h"
 
 #include <windows.h>
 
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,6 +38,7 @@ constexpr std::array kKinds{
     "no_export"sv,     "get_object_false"sv, "throw_gcc"sv,         "throw_msvc"sv,
     "throw_caught"sv,  "fault_access"sv,     "fault_illegal"sv,     "fault_stack"sv,
     "fault_worker"sv,  "stop_hangs"sv,       "flood"sv,             "dialog"sv,
+    "every_call"sv,    "log_flood"sv,
 };
 // A misspelt kind in the build would otherwise quietly become "good".
 static_assert(std::find(kKinds.begin(), kKinds.end(), kKind) != kKinds.end(), "unknown TEST_PLUGIN_KIND");
@@ -177,9 +180,10 @@ public:
 
     std::int32_t error(wchar_t* buffer, std::int32_t size) override
     {
-        constexpr std::wstring_view text = kindIs("init_false_text")     ? L"cannot open the update catalogue"
-                                           : kindIs("init_false_silent") ? L""
-                                                                         : L"no error";
+        const std::wstring text = kindIs("init_false_text")     ? L"cannot open the update catalogue"
+                                  : kindIs("init_false_silent") ? L""
+                                  : kindIs("every_call")        ? refusals()
+                                                                : L"no error";
         return answerText(text, withTerminator(text), buffer, size);
     }
 
@@ -243,7 +247,13 @@ private:
         } else if constexpr (kindIs("flood")) {
             flood();
         } else if constexpr (kindIs("dialog")) {
+            events_->onStart();
             askDialog();
+        } else if constexpr (kindIs("every_call")) {
+            callEveryOperation();
+            askDialog();
+        } else if constexpr (kindIs("log_flood")) {
+            floodLog();
         } else {
             events_->onStart();
             events_->onProgress(50);
@@ -271,9 +281,75 @@ private:
         events_->onFinish(true);
     }
 
-    void askDialog()
+    // Every other operation the host offers, once each (one call per text, into
+    // a buffer large enough for any answer). Which of them the host answered
+    // with a failure, error() tells; a refused dialog shows in the finish.
+    void callEveryOperation()
+    {
+        std::wstring refused;
+        const auto answered = [&refused](const wchar_t* operation, bool accepted) {
+            if (!accepted)
+                refused += (refused.empty() ? L"" : L", ") + std::wstring(operation);
+        };
+        events_->onStart();
+        std::array<wchar_t, 1024> text{};
+        const auto size = static_cast<std::int32_t>(text.size());
+        answered(L"language", system_->language(text.data(), size) > 0);
+        answered(L"installationId", system_->installationId(text.data(), size) > 0);
+        answered(L"gameWorkDir", system_->gameWorkDir(text.data(), size) > 0);
+        system_->writeLog(L"every call", 1);
+        system_->setGameCanStart(true);
+        system_->setCurrentPartIntegrity(true);
+        system_->setCurrentPartVersion(L"1.2.3");
+
+        static const wchar_t* const fallback[] = {L"en"};
+        static const LanguageSubstitution substitutions[] = {{L"de", 1, fallback}};
+        static const DictionaryEntry entries[] = {{L"key", L"text", L"hint"}};
+        static const LanguageDictionary dictionaries[] = {{L"en", 1, entries}};
+        IPluginLangSystem* lang = nullptr;
+        const bool hasLang = system_->langSystem(&lang) == 0 && lang != nullptr;
+        answered(L"setLanguageSubstitutions", hasLang && lang->setLanguageSubstitutions(L"en", 1, substitutions) == 0);
+        answered(L"setMultiLanguageDictionary", hasLang && lang->setMultiLanguageDictionary(1, dictionaries) == 0);
+
+        void* internal = nullptr;
+        IPluginSystemInternal* internalSystem = system_->queryInterface(kIPluginSystemInternalId, &internal) == 0
+                                                    ? static_cast<IPluginSystemInternal*>(internal)
+                                                    : nullptr;
+        answered(L"mainWindow", internalSystem != nullptr && internalSystem->mainWindow() != 0);
+        if (internalSystem != nullptr)
+            internalSystem->restartAgent();
+        events_->onProgress(50);
+        // Before the dialog: its answer finishes the run, and the launcher asks for error() then.
+        const std::lock_guard lock(refusedMutex_);
+        refused_ = L"refused: " + (refused.empty() ? std::wstring(L"none") : refused);
+    }
+
+    std::wstring refusals()
+    {
+        const std::lock_guard lock(refusedMutex_);
+        return refused_.empty() ? L"no error" : refused_;
+    }
+
+    // Numbered messages from several threads at once, each of which the host
+    // logs as a refused writeLog when the launcher is set to refuse them.
+    void floodLog()
     {
         events_->onStart();
+        std::vector<std::thread> threads;
+        threads.reserve(LogFlood::kThreads);
+        for (int t = 0; t < LogFlood::kThreads; ++t) {
+            threads.emplace_back([this, t] {
+                for (int n = 0; n < LogFlood::kMessagesPerThread; ++n)
+                    system_->writeLog(LogFlood::message(t, n).c_str(), 1);
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        events_->onFinish(true);
+    }
+
+    void askDialog()
+    {
         IPluginUISystem* ui = nullptr;
         static const DialogButton buttons[] = {{kInstallButton, L"Install", L""}, {kLaterButton, L"Later", L""}};
         if (system_->uiSystem(&ui) != 0 || ui == nullptr ||
@@ -294,6 +370,8 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::thread worker_;
     std::map<std::wstring, std::wstring> props_;
+    std::mutex refusedMutex_;
+    std::wstring refused_; // every_call: what the host refused, once the run got that far
 };
 
 } // namespace

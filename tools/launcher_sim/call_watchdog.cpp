@@ -17,13 +17,13 @@ CallWatchdog::~CallWatchdog()
     thread_.join();
 }
 
-void CallWatchdog::arm(const std::wstring& operation, HANDLE host)
+void CallWatchdog::arm(const std::wstring& operation, std::vector<HANDLE> hosts)
 {
     {
         const std::lock_guard lock(mutex_);
         armed_ = true;
         operation_ = operation;
-        host_ = host;
+        hosts_ = std::move(hosts);
         deadline_ = std::chrono::steady_clock::now() + limit_;
     }
     changed_.notify_all();
@@ -51,8 +51,8 @@ void CallWatchdog::watch()
             armed_ = false;
             transcript_.line(L"IUpdatePlugin::" + operation_ + L" did not return within " +
                              std::to_wstring(limit_.count()) + L" ms: ending the host");
-            if (host_ != nullptr)
-                ::TerminateProcess(host_, kHungHostExitCode);
+            for (const HANDLE host : hosts_)
+                ::TerminateProcess(host, kHungHostExitCode);
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace LauncherSim {
 
@@ -18,7 +19,9 @@ inline constexpr DWORD kHungHostExitCode = 0x0000DEAD;
 // Ends the host when one call into it takes longer than the limit, so a plug-in
 // that never returns fails the session instead of hanging it: the call then
 // comes back with COM's "server died" failure. A thread of its own, since the
-// session's thread is inside the call.
+// session's thread is inside the call. With several hosts in the session it
+// ends them all: which one serves the hung call is not known, and the session
+// fails anyway.
 class CallWatchdog {
 public:
     CallWatchdog(Transcript& transcript, std::chrono::milliseconds limit);
@@ -26,7 +29,7 @@ public:
     CallWatchdog(const CallWatchdog&) = delete;
     CallWatchdog& operator=(const CallWatchdog&) = delete;
 
-    void arm(const std::wstring& operation, HANDLE host);
+    void arm(const std::wstring& operation, std::vector<HANDLE> hosts);
     void disarm();
 
 private:
@@ -39,7 +42,7 @@ private:
     bool armed_ = false;
     bool ending_ = false;
     std::wstring operation_;
-    HANDLE host_ = nullptr;
+    std::vector<HANDLE> hosts_;
     std::chrono::steady_clock::time_point deadline_;
     std::thread thread_;
 };

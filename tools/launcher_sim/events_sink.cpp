@@ -31,6 +31,7 @@ HRESULT EventsSink::onFinish(ULONG pluginId, VARIANT_BOOL success)
 {
     const HRESULT result = record(L"onFinish", std::to_wstring(pluginId) + L", " + boolText(success));
     session_.finishedWithSuccess = success == VARIANT_TRUE;
+    session_.finishedIds.insert(pluginId);
     ::SetEvent(session_.pluginFinished.get());
     return result;
 }

@@ -6,8 +6,9 @@
 //   publish first|second       publish the plug-in system under an item name
 //   serve MS                   serve COM calls for MS milliseconds
 //   serve-until EVENT          serve COM calls until the named event is set
-//   run-host ARGS...           start ombrix.exe with ARGS
-//   expect-exit CODE           serve calls until the host ends; check its exit code
+//   run-host ARGS...           start ombrix.exe with ARGS; hosts that still run stay
+//                              in the session with the plug-ins they registered
+//   expect-exit CODE           serve calls until every host ends; check each exit code
 //   registration ARGS...       start ombrix.exe with ARGS as the registration's peer:
 //                              create the started event, acknowledge when it is set
 //   call-events ITEM           call every IUpdatePluginEvents operation on the
@@ -24,16 +25,20 @@
 //                              for any failure) and the text
 //   call-first OP ...          the same on the first plug-in registered since the
 //                              host started (an admin host may start several)
+//   call-each OP ...           the same on every plug-in registered, in turn
 //   await-progress             serve calls until the plug-in reported onProgress
-//   await-finish               serve calls until the plug-in reported onFinish
+//   await-finish               serve calls until every plug-in registered reported
+//                              onFinish
 //   await-admin-host           serve calls until the host registered as admin host
 //   admin OP [ARGS] [=> RESULT [TEXT]]
 //                              call IAdminHostProcess::OP (startElevated API ID,
 //                              startElevatedProcess EXE ARGS, deinitAdminHost)
 //   await-closed ID CODE       serve calls until ombrixClosed(ID, CODE) arrived
+//   resources                  write the simulator's own handle count and private
+//                              bytes: "resources: handles N, private bytes M"
 //
 // Every call into the host and every await has the --call-limit; a call that
-// exceeds it is named in the transcript and the host is ended.
+// exceeds it is named in the transcript and the hosts are ended.
 //
 // --plugin=PATH runs an author's DLL through a whole session instead: a host for
 // plug-in id 1, the text operations, start, serving until onFinish (dialogs are
@@ -43,6 +48,7 @@
 #include "events_sink.h"
 #include "plugin_calls.h"
 #include "plugin_system.h"
+#include "process_resources.h"
 #include "running_object.h"
 #include "server_registration.h"
 #include "system/win32/com_scope.h"
@@ -119,10 +125,11 @@ public:
     // A host that outlives a failed session would serve nobody.
     ~Session()
     {
-        if (host_ && ::WaitForSingleObject(host_.get(), 0) == WAIT_TIMEOUT) {
-            ::TerminateProcess(host_.get(), kHungHostExitCode);
-            transcript_.line(L"ended the host that was still running");
-        }
+        for (const UniqueHandle& host : hosts_)
+            if (::WaitForSingleObject(host.get(), 0) == WAIT_TIMEOUT) {
+                ::TerminateProcess(host.get(), kHungHostExitCode);
+                transcript_.line(L"ended the host that was still running");
+            }
     }
 
     // Runs one step; false when it did not do what it should.
@@ -160,15 +167,17 @@ public:
         if (verb == L"await-progress" && words.size() == 1)
             return await(state_.pluginProgressed.get(), L"the plug-in reported no progress");
         if (verb == L"await-finish" && words.size() == 1)
-            return await(state_.pluginFinished.get(), L"the plug-in reported no finish");
-        if ((verb == L"call" || verb == L"call-first") && words.size() >= 2)
-            return callPlugin(std::vector<std::wstring>(words.begin() + 1, words.end()), verb == L"call-first");
+            return awaitFinish();
+        if ((verb == L"call" || verb == L"call-first" || verb == L"call-each") && words.size() >= 2)
+            return callPlugins(std::vector<std::wstring>(words.begin() + 1, words.end()), verb);
         if (verb == L"await-admin-host" && words.size() == 1)
             return await(state_.adminHostRegistered.get(), L"the host registered no admin host");
         if (verb == L"admin" && words.size() >= 2)
             return callAdminHost(std::vector<std::wstring>(words.begin() + 1, words.end()));
         if (verb == L"await-closed" && words.size() == 3)
             return awaitClosed(std::stoul(words[1]), std::stoul(words[2]));
+        if (verb == L"resources" && words.size() == 1)
+            return resources();
         transcript_.line(L"unknown step");
         return false;
     }
@@ -200,28 +209,75 @@ private:
         return sink_.Get();
     }
 
-    // Serves calls until `event` is set; fails when the host ends first or time runs out.
-    bool await(HANDLE event, const wchar_t* failure)
+    std::vector<HANDLE> hostHandles() const
     {
-        std::vector<HANDLE> handles{event};
-        if (host_)
-            handles.push_back(host_.get());
-        const DWORD which = waitAny(handles, callLimitMs_);
-        if (which == 0)
-            return true;
-        transcript_.line(std::wstring(failure) +
-                         (which == WAIT_TIMEOUT ? L" within " + std::to_wstring(callLimitMs_) + L" ms" : L": the host ended"));
-        return false;
+        std::vector<HANDLE> handles;
+        for (const UniqueHandle& host : hosts_)
+            handles.push_back(host.get());
+        return handles;
     }
 
-    // call OP ARGS... [=> RESULT [TEXT]], and the same with admin for the admin host.
-    bool callPlugin(const std::vector<std::wstring>& words, bool first)
+    // Serves calls until `event` is set; fails when a host ends first or time runs out.
+    bool await(HANDLE event, const wchar_t* failure)
     {
-        const auto& plugins = state_.plugins;
-        IUpdatePlugin* target = plugins.empty() ? nullptr : first ? plugins.front().Get() : plugins.back().Get();
-        return call(words, L"IUpdatePlugin", findPluginOperation(words[0]), target,
-                    [this](const PluginOperation& operation, IUpdatePlugin& plugin,
-                           const std::vector<std::wstring>& arguments) { return operation.call(plugin, sink(), arguments); });
+        return awaitUntil(event, [event] { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, failure);
+    }
+
+    // Serves calls until `done` holds, asked again each time `event` is set.
+    template <typename Done>
+    bool awaitUntil(HANDLE event, Done done, const wchar_t* failure)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(callLimitMs_);
+        std::vector<HANDLE> handles{event};
+        const std::vector<HANDLE> hosts = hostHandles();
+        handles.insert(handles.end(), hosts.begin(), hosts.end());
+        while (!done()) {
+            // Calls are served on this thread only, so nothing sets the event
+            // between the reset and the wait.
+            ::ResetEvent(event);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const DWORD which = left.count() > 0 ? waitAny(handles, static_cast<DWORD>(left.count())) : WAIT_TIMEOUT;
+            if (which != 0) {
+                transcript_.line(std::wstring(failure) + (which == WAIT_TIMEOUT
+                                                              ? L" within " + std::to_wstring(callLimitMs_) + L" ms"
+                                                              : L": the host ended"));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Until every plug-in registered has reported its finish (any one when none is).
+    bool awaitFinish()
+    {
+        const auto everyOneFinished = [this] {
+            const auto& finished = state_.finishedIds;
+            const auto& registered = state_.registeredIds;
+            return !finished.empty() && std::includes(finished.begin(), finished.end(), registered.begin(), registered.end());
+        };
+        return awaitUntil(state_.pluginFinished.get(), everyOneFinished, L"the plug-in reported no finish");
+    }
+
+    // call OP ARGS... [=> RESULT [TEXT]] on the latest plug-in, the first one or
+    // each in turn; the same with admin for the admin host.
+    bool callPlugins(const std::vector<std::wstring>& words, const std::wstring& verb)
+    {
+        // A copy: a host may register another plug-in while we call.
+        const std::vector<ComPtr<IUpdatePlugin>> plugins = state_.plugins;
+        std::vector<IUpdatePlugin*> targets;
+        if (verb == L"call-each")
+            for (const auto& plugin : plugins)
+                targets.push_back(plugin.Get());
+        else
+            targets.push_back(plugins.empty() ? nullptr : verb == L"call-first" ? plugins.front().Get() : plugins.back().Get());
+        if (targets.empty())
+            targets.push_back(nullptr);
+        for (IUpdatePlugin* target : targets)
+            if (!call(words, L"IUpdatePlugin", findPluginOperation(words[0]), target,
+                      [this](const PluginOperation& operation, IUpdatePlugin& plugin,
+                             const std::vector<std::wstring>& arguments) { return operation.call(plugin, sink(), arguments); }))
+                return false;
+        return true;
     }
 
     bool callAdminHost(const std::vector<std::wstring>& words)
@@ -258,7 +314,7 @@ private:
         std::wstring shown;
         for (const std::wstring& argument : arguments)
             shown += (shown.empty() ? L"" : L", ") + argument;
-        watchdog_.arm(operation->name, host_.get());
+        watchdog_.arm(operation->name, hostHandles());
         const CallOutcome outcome = invoke(*operation, *target, arguments);
         watchdog_.disarm();
         std::wstring line = std::wstring(interfaceName) + L"::" + operation->name + L"(" + shown + L") -> " +
@@ -312,6 +368,13 @@ private:
         return waitWithMessages(until, milliseconds) == 0;
     }
 
+    bool resources()
+    {
+        const std::optional<ProcessResources> own = ownResources();
+        transcript_.line(own ? resourcesLine(*own) : L"cannot read the simulator's resources");
+        return own.has_value();
+    }
+
     bool startHost(const std::wstring& arguments)
     {
         std::wstring commandLine = L"\"" + hostPath_ + L"\" " + arguments;
@@ -325,26 +388,40 @@ private:
             return false;
         }
         ::CloseHandle(info.hThread);
-        host_.reset(info.hProcess);
-        // A new host registers a new plug-in.
-        state_.plugins.clear();
+        UniqueHandle host(info.hProcess);
+        std::erase_if(hosts_, [](const UniqueHandle& h) { return ::WaitForSingleObject(h.get(), 0) != WAIT_TIMEOUT; });
+        // The first host of a session registers the first plug-in of it.
+        if (hosts_.empty()) {
+            state_.plugins.clear();
+            state_.registeredIds.clear();
+            state_.finishedIds.clear();
+            ::ResetEvent(state_.pluginFinished.get());
+        }
         ::ResetEvent(state_.pluginRegistered.get());
-        ::ResetEvent(state_.pluginFinished.get());
+        hosts_.push_back(std::move(host));
         transcript_.line(L"started ombrix.exe " + arguments, started);
         return true;
     }
 
     bool expectExit(unsigned long expected)
     {
-        if (!host_ || waitWithMessages(host_.get(), kStepLimitMs) != 0) {
+        if (hosts_.empty()) {
             transcript_.line(L"the host did not end");
             return false;
         }
-        DWORD code = 0;
-        ::GetExitCodeProcess(host_.get(), &code);
-        host_.reset();
-        transcript_.line(L"host exited with " + std::to_wstring(code));
-        return code == expected;
+        bool asExpected = true;
+        for (const UniqueHandle& host : hosts_) {
+            if (waitWithMessages(host.get(), kStepLimitMs) != 0) {
+                transcript_.line(L"the host did not end");
+                return false;
+            }
+            DWORD code = 0;
+            ::GetExitCodeProcess(host.get(), &code);
+            transcript_.line(L"host exited with " + std::to_wstring(code));
+            asExpected = asExpected && code == expected;
+        }
+        hosts_.clear();
+        return asExpected;
     }
 
     bool registration(const std::wstring& arguments)
@@ -352,7 +429,7 @@ private:
         const UniqueHandle started(::CreateEventW(nullptr, TRUE, FALSE, kRegistrationStartedEvent));
         if (!started || !startHost(arguments))
             return false;
-        const HANDLE either[] = {started.get(), host_.get()};
+        const HANDLE either[] = {started.get(), hosts_.back().get()};
         const DWORD which = ::WaitForMultipleObjects(2, either, FALSE, kStepLimitMs);
         if (which != WAIT_OBJECT_0) {
             transcript_.line(L"the host ended or timed out before it signalled the registration");
@@ -403,7 +480,7 @@ private:
     ComPtr<IUpdatePluginEvents> sink_;
     RunningObjectRegistration published_;
     RunningObjectRegistration publishedEvents_;
-    UniqueHandle host_;
+    std::vector<UniqueHandle> hosts_; // started in this session, the latest last
 };
 
 HRESULT parseHresult(const std::wstring& text)

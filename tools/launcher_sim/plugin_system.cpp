@@ -131,6 +131,7 @@ HRESULT PluginSystem::registerPlugin(IUpdatePlugin* plugin, ULONG pluginId)
     if (plugin != nullptr && SUCCEEDED(config_.resultOf(L"registerPlugin"))) {
         plugin->QueryInterface(IID_PPV_ARGS(&pluginEvents_));
         session_.plugins.emplace_back(plugin);
+        session_.registeredIds.insert(pluginId);
         ::SetEvent(session_.pluginRegistered.get());
     }
     return record(L"registerPlugin", std::wstring(plugin ? L"object" : L"(null)") + L", " + std::to_wstring(pluginId),

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -23,10 +24,13 @@ struct SessionState {
     {
     }
 
-    // From registerPlugin, the latest last: an admin host may start several hosts.
+    // From registerPlugin, the latest last: an admin host may start several
+    // hosts, and the session may run several at once.
     std::vector<Microsoft::WRL::ComPtr<IUpdatePlugin>> plugins;
     System::Win32::UniqueHandle pluginRegistered; // reset by each await
-    System::Win32::UniqueHandle pluginFinished; // set by onFinish
+    std::set<ULONG> registeredIds; // the ids the plug-ins above registered with
+    System::Win32::UniqueHandle pluginFinished; // set by each onFinish
+    std::set<ULONG> finishedIds; // of the plug-ins that reported onFinish
     bool finishedWithSuccess = false;
     System::Win32::UniqueHandle pluginProgressed; // set by onProgress
 

@@ -1,27 +1,29 @@
-// Whole plug-in sessions across real processes: launcher-sim publishes the
-// launcher, starts ombrix.exe for one of the test plug-ins (tests/plugins),
-// drives it through IUpdatePlugin and checks what the host answers and logs
-// and how it ends. Each row is one session; the simulator itself fails a row
-// whose call results or exit code differ from its steps.
-#include "support/test_support.h"
+// Whole plug-in sessions across real processes (see session_runner.h): each
+// row is one session that checks what the host answers and logs and how it
+// ends; the simulator itself fails a row whose call results or exit code
+// differ from its steps.
+#include "session_runner.h"
+
+#include "err/utf.h"
+#include "log/nano/log_naming.h"
+#include "plugins/log_flood_message.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cstdint>
+#include <cstdio>
+#include <map>
 #include <optional>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
+using namespace PluginSessions;
 using namespace TestSupport;
 
-constexpr const wchar_t* kFirstItem = L"publish first";
-// Stand for the steps that start the host for plug-in id 1, or the admin host,
-// with the test's log; {bin} in a step stands for the folder of the programs.
-constexpr const wchar_t* kRunHost = L"{run-host}";
-constexpr const wchar_t* kRunAdminHost = L"{run-admin-host}";
 // Exit codes of a host that crashed in a call into the plug-in, or that the
 // simulator ended because a call did not return.
 constexpr const wchar_t* kAccessViolation = L"expect-exit 3221225477";
@@ -29,78 +31,7 @@ constexpr const wchar_t* kIllegalInstruction = L"expect-exit 3221225501";
 constexpr const wchar_t* kStackOverflow = L"expect-exit 3221225725";
 constexpr const wchar_t* kEndedBySimulator = L"expect-exit 57005";
 
-struct SessionCase {
-    const char* name;
-    const wchar_t* plugin; // test_plugin_<plugin>.dll beside the tests
-    std::vector<std::wstring> steps; // after the launcher was published and the host started
-    std::vector<std::string> logged; // substrings of host log messages, in this order
-    std::vector<std::string> transcribed = {}; // substrings of simulator transcript lines, in this order
-    std::vector<std::string> absent = {}; // substrings no log message may hold
-    const wchar_t* options = L"";
-    const wchar_t* publish = kFirstItem;
-    std::optional<std::pair<std::string, std::size_t>> counted = std::nullopt; // transcript lines holding it
-    const wchar_t* start = kRunHost;
-};
-
-// Which of `expected` is the first not found in `lines` in order; none when all are.
-std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
-{
-    auto line = lines.begin();
-    for (const std::string& text : expected) {
-        line = std::find_if(line, lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
-        if (line == lines.end())
-            return text;
-        ++line;
-    }
-    return std::nullopt;
-}
-
-std::vector<std::string> fileLines(const std::filesystem::path& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-class PluginSession : public testing::TestWithParam<SessionCase> {
-protected:
-    unsigned long runSession(const SessionCase& session)
-    {
-        const std::wstring plugin = std::wstring(L"test_plugin_") + session.plugin + L".dll";
-        std::wofstream scenario(scenario_);
-        scenario << session.publish << L"\n";
-        for (const std::wstring& step : withHostStart({session.start}))
-            scenario << step << L"\n";
-        for (const std::wstring& step : withHostStart(session.steps))
-            scenario << step << L"\n";
-        scenario.close();
-        const ChildResult result = runProgram(
-            binDirectory() / L"launcher-sim.exe",
-            L"--transcript=\"" + transcript_.wstring() + L"\" --scenario=\"" + scenario_.wstring() +
-                L"\" --plugin-path=" + plugin + L" --work-dir=\"" + binDirectory().wstring() + L"\" " + session.options);
-        return result.exitCode;
-    }
-
-    std::vector<std::wstring> withHostStart(std::vector<std::wstring> steps) const
-    {
-        for (std::wstring& step : steps) {
-            if (step == kRunHost)
-                step = L"run-host --plugin-id=1 --logpath=\"" + log_.wstring() + L"\"";
-            else if (step == kRunAdminHost)
-                step = L"run-host --adminhost --logpath=\"" + log_.wstring() + L"\"";
-            if (const auto bin = step.find(L"{bin}"); bin != std::wstring::npos)
-                step.replace(bin, 5, binDirectory().wstring());
-        }
-        return steps;
-    }
-
-    TempDir dir_;
-    std::filesystem::path log_ = dir_ / L"host.log";
-    std::filesystem::path transcript_ = dir_ / L"transcript.txt";
-    std::filesystem::path scenario_ = dir_ / L"scenario.txt";
-};
+class PluginSession : public testing::TestWithParam<SessionCase>, protected SessionRunner {};
 
 TEST_P(PluginSession, AnswersLogsAndEndsAsTheContractSays)
 {
@@ -108,15 +39,6 @@ TEST_P(PluginSession, AnswersLogsAndEndsAsTheContractSays)
     const unsigned long simulator = runSession(session);
     const std::vector<std::string> transcript = fileLines(transcript_);
     const std::vector<std::string> log = readLogMessages(log_);
-    const auto dump = [&] {
-        std::string text = "\n--- transcript:\n";
-        for (const std::string& line : transcript)
-            text += line + "\n";
-        text += "--- host log:\n";
-        for (const std::string& line : log)
-            text += line + "\n";
-        return text;
-    };
     EXPECT_EQ(simulator, 0u) << dump();
     EXPECT_EQ(missingInOrder(log, session.logged), std::nullopt) << dump();
     EXPECT_EQ(missingInOrder(transcript, session.transcribed), std::nullopt) << dump();
@@ -276,6 +198,230 @@ INSTANTIATE_TEST_SUITE_P(
                                "missing.exe, err = 2"},
                     .start = kRunAdminHost}),
     [](const testing::TestParamInfo<SessionCase>& info) { return info.param.name; });
+
+// ---- The launcher failing one operation of a whole session ----
+
+// What test_plugin_every_call.dll's run looks like from the launcher's side, in
+// order: every operation the host forwards, each called once.
+const std::vector<std::string> kEveryCall{
+    "IUpdatePluginEvents::onStart(1)", "IPluginSystem::language()", "IPluginSystem::installationId()",
+    "IPluginSystem::getGameWorkDir(1)", "IPluginSystem::writeLog(\"every call\", 1)",
+    "IPluginSystem::setGameCanStart(1, true)", "IPluginSystem::setCurrentPartIntegrity(1, true)",
+    "IPluginSystem::setCurrentPartVersion(1, \"1.2.3\")", "IPluginSystem::setLanguageSubstitutions(1, \"en\", 1, ",
+    "IPluginSystem::setMultiLanguageDictionary(1, 1, ", "IPluginSystem::mainWindow()",
+    "IPluginSystem::restartAgent(true)", "IUpdatePluginEvents::onProgress(1, 50)", "IPluginSystem::showDialogEx(1, 1, ",
+    "IUpdatePluginEvents::onStatusInfo(1, \"answer 1\")", "IUpdatePluginEvents::onFinish(1, true)"};
+
+// The plug-in runs to its finish, says which of its calls the host answered
+// with a failure ("none", or their names), and is ended.
+std::vector<std::wstring> wholeSession(const std::wstring& refused = L"none")
+{
+    return {L"await-plugin", L"call start => S_OK", L"await-finish", L"call error => S_OK \"refused: " + refused + L"\"",
+            L"call deinitialize => S_OK", L"expect-exit 0"};
+}
+
+const std::vector<std::wstring> kBindingFails{L"expect-exit 6"};
+
+constexpr const char* kSystemCallRefused = "plugin_id: 1 | failed plugin system callback, HRESULT = 0x80004005";
+constexpr const char* kEventRefused = "plugin_id: 1 | failed plugin events callback, HRESULT = 0x80004005";
+// The binding asks the object for its error text; with no plug-in loaded yet
+// the object logs this instead, and the binding's own line is left out.
+constexpr const char* kNoPluginToAsk = "plugin_id: 1 | error: invalid state of pluginDllObject";
+
+struct LauncherFault {
+    const char* operation; // of IPluginSystem or IUpdatePluginEvents, failed with 0x80004005
+    std::vector<std::string> errors; // every error line of the host log, whole messages in order
+    std::vector<std::wstring> steps = wholeSession(); // after the host started
+    std::vector<std::string> reported = kEveryCall; // what the launcher hears, in order (substrings)
+    const wchar_t* plugin = L"every_call";
+    const wchar_t* start = kRunHost;
+};
+
+// The messages of the log's error-level lines.
+std::vector<std::string> errorMessages(const std::filesystem::path& log)
+{
+    const std::vector<std::string> lines = readLogLines(log);
+    const std::vector<std::string> messages = readLogMessages(log);
+    std::vector<std::string> errors;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(" - | 0 | ") != std::string::npos)
+            errors.push_back(messages[i]);
+    return errors;
+}
+
+class LauncherFails : public testing::TestWithParam<LauncherFault>, protected SessionRunner {};
+
+// The simulated launcher fails exactly one operation. The host goes on with the
+// session and writes its line for the failure, or, where the failure leaves it
+// nothing to do, ends with the exit code its code gives; nothing hangs (every
+// call and await has the call limit) and no other report is lost.
+TEST_P(LauncherFails, OneOperationAndTheHostCarriesOnOrEndsAsItsCodeSays)
+{
+    const LauncherFault& fault = GetParam();
+    const std::wstring operation = Err::fromUtf8(fault.operation);
+    const unsigned long simulator =
+        runSession({.name = fault.operation,
+                    .plugin = fault.plugin,
+                    .steps = fault.steps,
+                    .logged = {},
+                    .options = L"--call-limit=10000 --fail=" + operation + L"=0x80004005",
+                    .start = fault.start});
+    EXPECT_EQ(simulator, 0u) << dump();
+    EXPECT_EQ(errorMessages(log_), fault.errors) << dump();
+    std::vector<std::string> failedCalls;
+    for (const std::string& line : fileLines(transcript_))
+        if (line.ends_with(" -> 0x80004005"))
+            failedCalls.push_back(line);
+    const std::string call = std::string("::") + fault.operation + "(";
+    EXPECT_THAT(failedCalls, testing::ElementsAre(testing::AnyOf(testing::StartsWith("IPluginSystem" + call),
+                                                                 testing::StartsWith("IUpdatePluginEvents" + call))))
+        << dump();
+    EXPECT_EQ(missingInOrder(fileLines(transcript_), fault.reported), std::nullopt) << dump();
+}
+
+const std::vector<std::wstring> kAdminHostSession{
+    L"await-admin-host",         L"admin startElevated 2.0 4 => S_OK", L"await-plugin",
+    L"call deinitialize => S_OK", L"await-closed 4 0",                   L"admin deinitAdminHost => S_OK",
+    L"expect-exit 0"};
+
+INSTANTIATE_TEST_SUITE_P(
+    EachOperation, LauncherFails,
+    testing::Values(
+        // What the plug-in calls: the host logs the refusal, answers the plug-in
+        // with a failure where the operation has a result, and goes on.
+        LauncherFault{"language", {kSystemCallRefused}, wholeSession(L"language")},
+        LauncherFault{"installationId", {kSystemCallRefused}, wholeSession(L"installationId")},
+        LauncherFault{"writeLog", {"plugin_id: 1 | failed plugin system callback, message: every call, HRESULT = 0x80004005"}},
+        LauncherFault{"setGameCanStart", {kSystemCallRefused}},
+        LauncherFault{"setCurrentPartIntegrity", {kSystemCallRefused}},
+        LauncherFault{"setCurrentPartVersion", {kSystemCallRefused}},
+        LauncherFault{"setLanguageSubstitutions", {kSystemCallRefused}, wholeSession(L"setLanguageSubstitutions")},
+        LauncherFault{"setMultiLanguageDictionary", {kSystemCallRefused}, wholeSession(L"setMultiLanguageDictionary")},
+        LauncherFault{"mainWindow", {kSystemCallRefused}, wholeSession(L"mainWindow")},
+        LauncherFault{"restartAgent", {kSystemCallRefused}},
+        // A refused dialog is never answered: the plug-in finishes unsuccessfully.
+        LauncherFault{"showDialogEx",
+                      {kSystemCallRefused},
+                      wholeSession(),
+                      {"IUpdatePluginEvents::onProgress(1, 50)", "IPluginSystem::showDialogEx(1, 1, ",
+                       "IUpdatePluginEvents::onFinish(1, false)"}},
+        LauncherFault{"onStart", {kEventRefused}},
+        LauncherFault{"onProgress", {kEventRefused}},
+        LauncherFault{"onStatusInfo", {kEventRefused}},
+        // The launcher cannot learn that the plug-in is done: the host ends on
+        // its own, with 0 and without a line.
+        LauncherFault{"onFinish", {}, {L"await-plugin", L"call start => S_OK", L"await-finish", L"expect-exit 0"}},
+        // The binding: the host ends with 6 before it serves anything.
+        LauncherFault{"getPluginPath",
+                      {"plugin_id: 1 | failed getPluginPath (initialization), HRESULT = 0x80004005", kNoPluginToAsk},
+                      kBindingFails,
+                      {}},
+        LauncherFault{"getGameWorkDir",
+                      {"plugin_id: 1 | failed getGameWorkDir (initialization), HRESULT = 0x80004005", kNoPluginToAsk},
+                      kBindingFails,
+                      {}},
+        LauncherFault{"registerPlugin",
+                      {"failed to register plugin object, HRESULT = 0x80004005, err: no error"},
+                      kBindingFails,
+                      {}},
+        LauncherFault{"unregisterPlugin",
+                      {"plugin_id: 1 | error: server call unregisterPlugin failed (deinitialize), HRESULT = 0x80004005"}},
+        // The admin host's own operations.
+        LauncherFault{"registerAdminHost", {"failed to initialize admin-host object, HRESULT = 0x80004005"},
+                      {L"expect-exit 7"}, {}, L"good", kRunAdminHost},
+        LauncherFault{"ombrixClosed", {"plugin_id: 0 | failed plugin system callback, HRESULT = 0x80004005"},
+                      kAdminHostSession, {"IPluginSystem::ombrixClosed(4, 0)"}, L"good", kRunAdminHost}),
+    [](const testing::TestParamInfo<LauncherFault>& info) { return std::string(info.param.operation); });
+
+// ---- Four hosts, one log ----
+
+class SharedLog : public testing::Test, protected SessionRunner {};
+
+constexpr unsigned kFloodHosts = 4;
+constexpr std::uintmax_t kLogSizeLimit = 2 * 1024 * 1024; // where the host log rotates
+
+// A rotated log's tick count and attempt, from its name; none for another name.
+std::optional<std::pair<unsigned long, unsigned>> rotationOf(const std::filesystem::path& log,
+                                                             const std::filesystem::path& file)
+{
+    unsigned long tick = 0;
+    unsigned attempt = 0;
+    const std::wstring name = file.filename().wstring();
+    if (std::swscanf(name.c_str(), L"host_%lu_%u.log", &tick, &attempt) < 1)
+        return std::nullopt;
+    if (Nano::rotatedLogPath(log.wstring(), tick, attempt) != file.wstring())
+        return std::nullopt;
+    return std::pair{tick, attempt};
+}
+
+// Four hosts at once, four plug-in threads each, and every writeLog refused by
+// the launcher: each becomes one line of the log they share, which rotates
+// several times meanwhile. Each message is in the log or one of its rotated
+// files exactly once, and whole.
+TEST_F(SharedLog, EveryRefusedMessageOfFourHostsIsLoggedOnceAndWholeAcrossRotations)
+{
+    std::vector<std::wstring> steps{L"await-plugin"};
+    for (unsigned id = 2; id <= kFloodHosts; ++id)
+        steps.insert(steps.end(), {runHostStep(id), L"await-plugin"});
+    steps.insert(steps.end(), {L"call-each start => S_OK", L"await-finish", L"call-each deinitialize => S_OK",
+                               L"expect-exit 0"});
+    ASSERT_EQ(runSession({.name = "log_flood",
+                          .plugin = L"log_flood",
+                          .steps = steps,
+                          .logged = {},
+                          .options = L"--fail=writeLog=0x80004005 --call-limit=240000"}),
+              0u)
+        << dump(20);
+
+    std::vector<std::filesystem::path> files{log_};
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+        if (entry.path() == log_ || entry.path() == transcript_ || entry.path() == scenario_)
+            continue;
+        EXPECT_TRUE(rotationOf(log_, entry.path())) << "not a rotated log: " << entry.path().string();
+        // Moved aside only once past the limit, and never more than one line past it.
+        EXPECT_GT(entry.file_size(), kLogSizeLimit) << entry.path().string();
+        EXPECT_LT(entry.file_size(), kLogSizeLimit + 4096) << entry.path().string();
+        files.push_back(entry.path());
+    }
+    EXPECT_GE(files.size(), 3u) << "the log should have rotated at least twice";
+
+    std::map<std::tuple<unsigned, int, int>, int> seen;
+    std::vector<std::string> broken;
+    for (const std::filesystem::path& file : files) {
+        const std::vector<std::string> lines = readLogLines(file);
+        const std::vector<std::string> messages = readLogMessages(file);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            // Every line starts with its own header: no piece of another line in between.
+            const bool headed = lines[i].size() > 24 && lines[i].compare(19, 5, " - | ") == 0;
+            unsigned id = 0;
+            int thread = -1, number = -1;
+            const bool flood = std::sscanf(messages[i].c_str(),
+                                           "plugin_id: %u | failed plugin system callback, message: log_flood thread %d message %d",
+                                           &id, &thread, &number) == 3;
+            if (flood && messages[i] != "plugin_id: " + std::to_string(id) +
+                                            " | failed plugin system callback, message: " +
+                                            Err::toUtf8(LogFlood::message(thread, number)) + ", HRESULT = 0x80004005")
+                broken.push_back(lines[i].substr(0, 160));
+            else if (!headed)
+                broken.push_back(lines[i].substr(0, 160));
+            else if (flood)
+                ++seen[{id, thread, number}];
+        }
+    }
+    EXPECT_THAT(broken, testing::IsEmpty());
+    int missing = 0, doubled = 0;
+    for (unsigned id = 1; id <= kFloodHosts; ++id)
+        for (int thread = 0; thread < LogFlood::kThreads; ++thread)
+            for (int number = 0; number < LogFlood::kMessagesPerThread; ++number) {
+                const auto found = seen.find({id, thread, number});
+                const int count = found == seen.end() ? 0 : found->second;
+                missing += count == 0;
+                doubled += count > 1;
+            }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(doubled, 0);
+    EXPECT_EQ(seen.size(), std::size_t{kFloodHosts * LogFlood::kThreads * LogFlood::kMessagesPerThread});
+}
 
 struct AuthorCase {
     const char* name;

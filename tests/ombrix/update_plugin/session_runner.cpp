@@ -1,0 +1,77 @@
+#include "session_runner.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace PluginSessions {
+
+using namespace TestSupport;
+
+std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
+{
+    auto line = lines.begin();
+    for (const std::string& text : expected) {
+        line = std::find_if(line, lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+        if (line == lines.end())
+            return text;
+        ++line;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> fileLines(const std::filesystem::path& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+unsigned long SessionRunner::runSession(const SessionCase& session)
+{
+    const std::wstring plugin = std::wstring(L"test_plugin_") + session.plugin + L".dll";
+    std::wofstream scenario(scenario_);
+    scenario << session.publish << L"\n";
+    for (const std::wstring& step : withHostStart({session.start}))
+        scenario << step << L"\n";
+    for (const std::wstring& step : withHostStart(session.steps))
+        scenario << step << L"\n";
+    scenario.close();
+    const ChildResult result = runProgram(
+        binDirectory() / L"launcher-sim.exe",
+        L"--transcript=\"" + transcript_.wstring() + L"\" --scenario=\"" + scenario_.wstring() + L"\" --plugin-path=" +
+            plugin + L" --work-dir=\"" + binDirectory().wstring() + L"\" " + session.options);
+    return result.exitCode;
+}
+
+std::wstring SessionRunner::runHostStep(unsigned pluginId) const
+{
+    return L"run-host --plugin-id=" + std::to_wstring(pluginId) + L" --logpath=\"" + log_.wstring() + L"\"";
+}
+
+std::vector<std::wstring> SessionRunner::withHostStart(std::vector<std::wstring> steps) const
+{
+    for (std::wstring& step : steps) {
+        if (step == kRunHost)
+            step = runHostStep(1);
+        else if (step == kRunAdminHost)
+            step = L"run-host --adminhost --logpath=\"" + log_.wstring() + L"\"";
+        if (const auto bin = step.find(L"{bin}"); bin != std::wstring::npos)
+            step.replace(bin, 5, binDirectory().wstring());
+    }
+    return steps;
+}
+
+std::string SessionRunner::dump(std::size_t lastLines) const
+{
+    const auto tail = [lastLines](const std::vector<std::string>& lines) {
+        std::string text;
+        for (std::size_t i = lines.size() > lastLines ? lines.size() - lastLines : 0; i < lines.size(); ++i)
+            text += lines[i] + "\n";
+        return text;
+    };
+    return "\n--- transcript:\n" + tail(fileLines(transcript_)) + "--- host log:\n" + tail(readLogMessages(log_));
+}
+
+} // namespace PluginSessions

@@ -1,0 +1,64 @@
+#pragma once
+
+// Whole plug-in sessions across real processes: launcher-sim publishes the
+// launcher, starts ombrix.exe for one of the test plug-ins (tests/plugins) and
+// plays a list of steps against it, in a folder of the session's own that
+// holds the host's log, the simulator's transcript and the scenario.
+#include "support/test_support.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace PluginSessions {
+
+inline constexpr const wchar_t* kFirstItem = L"publish first";
+// Stand for the steps that start the host for plug-in id 1, or the admin host,
+// with the session's log; {bin} in a step stands for the folder of the programs.
+inline constexpr const wchar_t* kRunHost = L"{run-host}";
+inline constexpr const wchar_t* kRunAdminHost = L"{run-admin-host}";
+
+struct SessionCase {
+    const char* name;
+    const wchar_t* plugin; // test_plugin_<plugin>.dll beside the tests
+    std::vector<std::wstring> steps; // after the launcher was published and the host started
+    std::vector<std::string> logged; // substrings of host log messages, in this order
+    std::vector<std::string> transcribed = {}; // substrings of simulator transcript lines, in this order
+    std::vector<std::string> absent = {}; // substrings no log message may hold
+    std::wstring options = L"";
+    const wchar_t* publish = kFirstItem;
+    std::optional<std::pair<std::string, std::size_t>> counted = std::nullopt; // transcript lines holding it
+    const wchar_t* start = kRunHost;
+};
+
+// Which of `expected` is the first not found in `lines` in order; none when all are.
+std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
+
+std::vector<std::string> fileLines(const std::filesystem::path& path);
+
+class SessionRunner {
+protected:
+    // The simulator's exit code: 0 when every step did what it should.
+    unsigned long runSession(const SessionCase& session);
+
+    // The step that starts a host for `pluginId` with the session's log.
+    std::wstring runHostStep(unsigned pluginId) const;
+
+    // The transcript and the host log (at most their last `lastLines` lines
+    // each), for the message of a failed expectation.
+    std::string dump(std::size_t lastLines = std::numeric_limits<std::size_t>::max()) const;
+
+    TestSupport::TempDir dir_;
+    std::filesystem::path log_ = dir_ / L"host.log";
+    std::filesystem::path transcript_ = dir_ / L"transcript.txt";
+    std::filesystem::path scenario_ = dir_ / L"scenario.txt";
+
+private:
+    std::vector<std::wstring> withHostStart(std::vector<std::wstring> steps) const;
+};
+
+} // namespace PluginSessions
