@@ -10,7 +10,8 @@ stamps="$build/.stamps"
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64
           cmake ninja-build libboost-dev libcereal-dev libutfcpp-dev libmsgsl-dev googletest
-          xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev libzycore-dev dpkg-dev)
+          xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev libzycore-dev dpkg-dev
+          clang libclang-rt-14-dev)
 
 log() { printf '== %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -251,6 +252,15 @@ cmd_test() {
   else failed=$((failed + 1)); log "FAILED: build/i686/bin/ombrix.exe is not a 32-bit GUI PE"; fi
   if check_plugin_export; then passed=$((passed + 1)); log "sample_plugin.dll (i686) exports DllGetPluginObject alone"
   else failed=$((failed + 1)); log "FAILED: build/i686/bin/sample_plugin.dll does not export DllGetPluginObject alone"; fi
+  # Every fuzz target a few seconds on its seeds and regression inputs: one check each.
+  log "fuzz targets, 3 s each"
+  local fuzzed clean unclean
+  fuzzed=$("$root/tools/fuzz.sh" 3) || true
+  printf '%s\n' "$fuzzed" >&2
+  clean=$(grep -c ': clean' <<<"$fuzzed" || true)
+  unclean=$(grep -c ': FAILED' <<<"$fuzzed" || true)
+  [ $((clean + unclean)) -gt 0 ] || { unclean=1; log "FAILED: tools/fuzz.sh reported nothing"; }
+  passed=$((passed + clean)); failed=$((failed + unclean))
 
   log "native tests"
   (cd "$build/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure "$@") || true
@@ -265,6 +275,12 @@ cmd_test() {
   passed=$((passed + p)); failed=$((failed + f))
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
+}
+
+# The libFuzzer targets (fuzz/), SECONDS each (default 60): see tools/fuzz.sh.
+cmd_fuzz() {
+  cmd_setup
+  "$root/tools/fuzz.sh" "${1:-60}"
 }
 
 # The long runs (CTest label "soak"), apart from ./dev.sh test: a hundred
@@ -323,5 +339,6 @@ case "${1:-}" in
   demo) shift; cmd_demo "$@" ;;
   bench) shift; cmd_bench "$@" ;;
   soak) shift; cmd_soak "$@" ;;
-  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench|soak [ctest args]" >&2; exit 2 ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
+  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench|fuzz [SECONDS]|soak [ctest args]" >&2; exit 2 ;;
 esac

@@ -96,6 +96,23 @@ CommandLineOptions parse(const std::vector<std::wstring>& arguments)
     return result;
 }
 
+// Boost 1.74 fills the placeholders of an error's text ("%value%",
+// "%canonical_option%", ...) until none is left: what() never returns when an
+// argument holds the very placeholder it fills in. For an argument holding any
+// of them the option is named alone.
+std::string parserText(const std::exception& e, const std::vector<std::wstring>& arguments)
+{
+    const auto* named = dynamic_cast<const po::error_with_option_name*>(&e);
+    if (named == nullptr)
+        return e.what();
+    for (const std::wstring& argument : arguments)
+        for (const wchar_t* placeholder :
+             {L"%canonical_option%", L"%option%", L"%original_token%", L"%prefix%", L"%value%"})
+            if (argument.find(placeholder) != std::wstring::npos)
+                return "invalid command line at '" + named->get_option_name() + "'";
+    return e.what();
+}
+
 } // namespace
 
 std::wstring quoteArgument(std::wstring_view value)
@@ -129,7 +146,7 @@ CommandLineOptions parseCommandLine(const std::vector<std::wstring>& arguments)
     try {
         return parse(arguments);
     } catch (const std::exception& e) {
-        std::cout << e.what() << std::endl;
+        std::cout << parserText(e, arguments) << std::endl;
         throw std::runtime_error("failed to parse ombrix command line");
     }
 }

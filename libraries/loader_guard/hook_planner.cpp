@@ -156,19 +156,30 @@ bool endsFlow(const ZydisDecodedInstruction& instruction)
            instruction.mnemonic == ZYDIS_MNEMONIC_INT3 || instruction.mnemonic == ZYDIS_MNEMONIC_UD2;
 }
 
+// The instructions a walk decoded: starts[offset] for each one's first byte,
+// up to `end`, the offset after the last.
+struct Walked {
+    std::vector<bool> starts;
+    std::size_t end = 0;
+};
+
 // Walks the function whose code is `bytes` (at `address`) to its end: the
 // first return, unconditional jump or int3 that no branch seen so far jumps
 // past, or the end of the bytes. Calls onBranch(destination, isCall) for every
 // relative branch and call.
 template <typename OnBranch>
-void walkFunction(const Decoder& decoder, const std::uint8_t* bytes, std::size_t size, std::uint64_t address,
-                  OnBranch onBranch)
+Walked walkFunction(const Decoder& decoder, const std::uint8_t* bytes, std::size_t size, std::uint64_t address,
+                    OnBranch onBranch)
 {
     ZydisDecodedInstruction instruction;
     ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
+    Walked walked;
+    walked.starts.assign(size, false);
     std::uint64_t furthest = address; // the furthest code of the function a branch reaches
     for (std::size_t at = 0; at < size && decoder.decode(bytes + at, size - at, instruction, operands);
          at += instruction.length) {
+        walked.starts[at] = true;
+        walked.end = at + instruction.length;
         const std::uint64_t here = address + at;
         const std::uint64_t next = here + instruction.length;
         const bool call = instruction.meta.category == ZYDIS_CATEGORY_CALL;
@@ -178,8 +189,9 @@ void walkFunction(const Decoder& decoder, const std::uint8_t* bytes, std::size_t
                 furthest = *destination;
         }
         if (endsFlow(instruction) && furthest < next)
-            return;
+            return walked;
     }
+    return walked;
 }
 
 Refusal refuse(std::string reason)
@@ -220,7 +232,8 @@ std::uint64_t resolveJumps(Machine machine, std::uint64_t address, const ReadMem
 {
     const Decoder decoder(machine);
     for (int hops = 0; hops < 16; ++hops) {
-        std::uint8_t bytes[16] = {};
+        // The longest run of no-ops (14 bytes) and the longest jump after it (6).
+        std::uint8_t bytes[20] = {};
         if (!read(address, bytes, sizeof(bytes)))
             return address;
         std::size_t at = 0;
@@ -296,6 +309,11 @@ std::optional<PatchPlan> planPatch(Machine machine, const std::vector<std::uint8
             call = true;
         if (isCall && instruction.meta.branch_type == ZYDIS_BRANCH_TYPE_FAR)
             return fail("far call");
+        // With an operand-size prefix a call pushes two bytes and takes a
+        // 16-bit target (AMD CPUs in 64-bit mode too, Intel's ignore it there):
+        // the moved form's push and jump would not do the same.
+        if (isCall && (instruction.attributes & ZYDIS_ATTRIB_HAS_OPERANDSIZE) != 0)
+            return fail("call with an operand-size prefix");
         // The moved call pushes its return address first, which would shift a stack operand.
         if (isCall && usesStackPointer(instruction, operands))
             return fail("call through the stack pointer");
@@ -315,14 +333,23 @@ std::optional<PatchPlan> planPatch(Machine machine, const std::vector<std::uint8
         return fail("a conditional jump and a call within the first 5 bytes");
 
     // A branch into the replaced bytes would land in the middle of the jump to
-    // the hook, one to the start in the hook on every pass of a loop.
+    // the hook, one to the start in the hook on every pass of a loop. A jump
+    // into the middle of an instruction the walk decoded runs code it never
+    // saw, which may branch there as well.
     bool branchIntoReplaced = false;
-    walkFunction(decoder, code.data(), code.size(), target, [&](std::uint64_t destination, bool isCall) {
-        if (destination >= target && destination < target + covered && !(isCall && destination == target))
-            branchIntoReplaced = true;
-    });
+    std::vector<std::uint64_t> jumps;
+    const Walked walked =
+        walkFunction(decoder, code.data(), code.size(), target, [&](std::uint64_t destination, bool isCall) {
+            if (destination >= target && destination < target + covered && !(isCall && destination == target))
+                branchIntoReplaced = true;
+            if (!isCall)
+                jumps.push_back(destination);
+        });
     if (branchIntoReplaced)
         return fail("branch into the replaced bytes");
+    for (const std::uint64_t destination : jumps)
+        if (destination >= target && destination - target < walked.end && !walked.starts[destination - target])
+            return fail("jump into the middle of an instruction");
 
     PatchPlan plan;
     plan.overwrittenLength = static_cast<std::uint32_t>(covered);

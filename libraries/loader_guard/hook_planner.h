@@ -52,12 +52,14 @@ std::uint64_t resolveJumps(Machine machine, std::uint64_t address, const ReadMem
 // with a jump to `hook`. Refused: fewer than 5 bytes before a return, an
 // unconditional jump or a conditional branch other than 74/75; a short
 // conditional jump together with a call in the first 5 bytes; a call that
-// returns into the replaced bytes, a far call or a call through the stack
-// pointer; a branch into the replaced bytes anywhere in the function as far as
-// `code` reaches (a call of the function itself excepted); an instruction the
-// decoder does not know; a moved reference that cannot reach from the
-// trampoline. A moved call pushes the original return address and jumps, so
-// that its callee returns into the function, not into the trampoline.
+// returns into the replaced bytes, a far call, a call with an operand-size
+// prefix or a call through the stack pointer; a branch into the replaced
+// bytes anywhere in the function as far as `code` reaches (a call of the
+// function itself excepted), and a jump into the middle of one of its
+// instructions (code that is never looked at); an instruction the decoder
+// does not know; a moved reference that cannot reach from the trampoline. A
+// moved call pushes the original return address and jumps, so that its callee
+// returns into the function, not into the trampoline.
 std::optional<PatchPlan> planPatch(Machine machine, const std::vector<std::uint8_t>& code, std::uint64_t target,
                                    std::uint64_t trampolineAddress, std::uint64_t jumpToHookAddress,
                                    std::uint64_t hook, Refusal* refusal = nullptr);

@@ -98,7 +98,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"GivenTwice", {L"--plugin-id=1", L"--plugin-id=2"}},
                     FailureCase{"LogPathWithoutValue", {L"--logpath"}},
                     FailureCase{"CaseSensitive", {L"--AdminHost"}},
-                    FailureCase{"SwitchWithValue", {L"--adminhost=1"}}),
+                    FailureCase{"SwitchWithValue", {L"--adminhost=1"}},
+                    // The parser's own error text fills in these placeholders until none is left.
+                    FailureCase{"ValueHoldsThePlaceholderOfItsErrorText", {L"--plugin-id=%value%"}},
+                    FailureCase{"OptionHoldsThePlaceholderOfItsErrorText", {L"--%canonical_option%"}}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST(ParseCommandLine, ReadsBackThePluginHostLineTheAdminHostComposes)

@@ -2,6 +2,7 @@
 // the Unicorn CPU emulator: the patched target lands in the hook, the
 // trampoline behaves like the original function.
 #include "loader_guard/hook_planner.h"
+#include "unicorn_engine.h"
 
 #include <unicorn/unicorn.h>
 
@@ -37,56 +38,44 @@ const Bytes kReturnsSeven = {0xB8, 0x07, 0x00, 0x00, 0x00, 0xC3};
 
 class Emulator {
 public:
-    explicit Emulator(Machine machine) : machine_(machine)
+    explicit Emulator(Machine machine) : machine_(machine), cpu_(machine)
     {
-        uc_open(UC_ARCH_X86, machine == Machine::X64 ? UC_MODE_64 : UC_MODE_32, &uc_);
         for (std::uint64_t base : {kStop & ~(kRegionSize - 1), kStackTop - kRegionSize, kTarget, kFarTrampoline})
-            uc_mem_map(uc_, base, kRegionSize, UC_PROT_ALL);
+            cpu_.map(base, kRegionSize);
         write(kStop, {0xF4});
         write(kHelper, kReturnsSeven);
         write(kGetPcThunk, {0x8B, 0x1C, 0x24, 0xC3});
         write(kSlot, {0x00, 0x08, 0x00, 0x10, 0, 0, 0, 0});
     }
-    ~Emulator() { uc_close(uc_); }
 
-    void mapExtra(std::uint64_t base) { uc_mem_map(uc_, base, kRegionSize, UC_PROT_ALL); }
-    // Patched code must not run from the emulator's translation cache.
-    void write(std::uint64_t address, const Bytes& bytes)
-    {
-        uc_mem_write(uc_, address, bytes.data(), bytes.size());
-        uc_ctl_remove_cache(uc_, address, address + bytes.size());
-    }
-
-    Hooking::ReadMemory reader()
-    {
-        return [this](std::uint64_t address, void* buffer, std::size_t size) {
-            return uc_mem_read(uc_, address, buffer, size) == UC_ERR_OK;
-        };
-    }
+    void mapExtra(std::uint64_t base) { cpu_.map(base, kRegionSize); }
+    void write(std::uint64_t address, const Bytes& bytes) { cpu_.write(address, bytes); }
+    Hooking::ReadMemory reader() { return cpu_.reader(); }
 
     // Calls the code at `address` with ecx/rcx = kHelper and edx/rdx = kSlot,
     // and returns eax/rax when it returns.
     std::uint64_t call(std::uint64_t address)
     {
+        uc_engine* uc = cpu_.get();
         const std::uint64_t stack = kStackTop - 0x100;
         const std::uint64_t returnAddress = kStop;
-        uc_mem_write(uc_, stack, &returnAddress, machine_ == Machine::X64 ? 8 : 4);
+        uc_mem_write(uc, stack, &returnAddress, machine_ == Machine::X64 ? 8 : 4);
         const int sp = machine_ == Machine::X64 ? UC_X86_REG_RSP : UC_X86_REG_ESP;
-        uc_reg_write(uc_, sp, &stack);
+        uc_reg_write(uc, sp, &stack);
         std::uint64_t zero = 0;
-        uc_reg_write(uc_, machine_ == Machine::X64 ? UC_X86_REG_RAX : UC_X86_REG_EAX, &zero);
-        uc_reg_write(uc_, machine_ == Machine::X64 ? UC_X86_REG_RCX : UC_X86_REG_ECX, &kHelper);
-        uc_reg_write(uc_, machine_ == Machine::X64 ? UC_X86_REG_RDX : UC_X86_REG_EDX, &kSlot);
-        const uc_err error = uc_emu_start(uc_, address, kStop, 0, 10000);
+        uc_reg_write(uc, machine_ == Machine::X64 ? UC_X86_REG_RAX : UC_X86_REG_EAX, &zero);
+        uc_reg_write(uc, machine_ == Machine::X64 ? UC_X86_REG_RCX : UC_X86_REG_ECX, &kHelper);
+        uc_reg_write(uc, machine_ == Machine::X64 ? UC_X86_REG_RDX : UC_X86_REG_EDX, &kSlot);
+        const uc_err error = uc_emu_start(uc, address, kStop, 0, 10000);
         EXPECT_EQ(error, UC_ERR_OK) << uc_strerror(error);
         std::uint64_t result = 0;
-        uc_reg_read(uc_, machine_ == Machine::X64 ? UC_X86_REG_RAX : UC_X86_REG_EAX, &result);
+        uc_reg_read(uc, machine_ == Machine::X64 ? UC_X86_REG_RAX : UC_X86_REG_EAX, &result);
         return machine_ == Machine::X64 ? result : (result & 0xFFFFFFFFu);
     }
 
 private:
     Machine machine_;
-    uc_engine* uc_ = nullptr;
+    HookTesting::UnicornEngine cpu_;
 };
 
 Bytes rel32(std::uint64_t from, std::uint64_t to)
