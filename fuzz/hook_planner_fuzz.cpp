@@ -23,6 +23,7 @@
 // (see placement()); bit 3 on x86-64 the whole layout above 4 GB; bits 4-7 the
 // initial CF, ZF, SF and OF.
 #include "loader_guard/hook_planner.h"
+#include "loader_guard/instruction_flow.h"
 #include "loader_guard/unicorn_engine.h"
 
 #include "fuzz_check.h"
@@ -48,6 +49,8 @@
 namespace {
 
 using Hooking::Machine;
+using Hooking::branchDestination;
+using Hooking::endsFlow;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint64_t kPage = 0x1000;
@@ -119,26 +122,6 @@ public:
 private:
     ZydisDecoder decoder_;
 };
-
-// Where a relative branch or call goes, computed as the planner does.
-std::optional<std::uint64_t> branchDestination(Machine machine, const ZydisDecodedInstruction& instruction,
-                                               const ZydisDecodedOperand* operands, std::uint64_t address)
-{
-    for (std::uint8_t i = 0; i < instruction.operand_count_visible; ++i)
-        if (operands[i].type == ZYDIS_OPERAND_TYPE_IMMEDIATE && operands[i].imm.is_relative) {
-            const std::uint64_t destination =
-                address + instruction.length + static_cast<std::uint64_t>(operands[i].imm.value.s);
-            return machine == Machine::X86 ? destination & 0xFFFFFFFFu : destination;
-        }
-    return std::nullopt;
-}
-
-bool endsFlow(const ZydisDecodedInstruction& instruction)
-{
-    const auto category = instruction.meta.category;
-    return category == ZYDIS_CATEGORY_RET || category == ZYDIS_CATEGORY_UNCOND_BR ||
-           instruction.mnemonic == ZYDIS_MNEMONIC_INT3 || instruction.mnemonic == ZYDIS_MNEMONIC_UD2;
-}
 
 // The instructions of the function as the planner's header describes its
 // walk: one after another from the start to the first return, unconditional

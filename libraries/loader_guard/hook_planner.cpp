@@ -1,5 +1,7 @@
 #include "hook_planner.h"
 
+#include "instruction_flow.h"
+
 #include <Zydis/Zydis.h>
 
 #include <algorithm>
@@ -132,28 +134,6 @@ bool usesStackPointer(const ZydisDecodedInstruction& instruction, const ZydisDec
             return true;
     }
     return false;
-}
-
-// Where a relative branch or call goes; none for other instructions.
-std::optional<std::uint64_t> branchDestination(Machine machine, const ZydisDecodedInstruction& instruction,
-                                               const ZydisDecodedOperand* operands, std::uint64_t address)
-{
-    for (std::uint8_t i = 0; i < instruction.operand_count_visible; ++i)
-        if (operands[i].type == ZYDIS_OPERAND_TYPE_IMMEDIATE && operands[i].imm.is_relative) {
-            const std::uint64_t destination =
-                address + instruction.length + static_cast<std::uint64_t>(operands[i].imm.value.s);
-            return machine == Machine::X86 ? destination & 0xFFFFFFFFu : destination;
-        }
-    return std::nullopt;
-}
-
-// Control does not fall through to the next instruction (int3 is what
-// compilers pad with after a call that does not return).
-bool endsFlow(const ZydisDecodedInstruction& instruction)
-{
-    const auto category = instruction.meta.category;
-    return category == ZYDIS_CATEGORY_RET || category == ZYDIS_CATEGORY_UNCOND_BR ||
-           instruction.mnemonic == ZYDIS_MNEMONIC_INT3 || instruction.mnemonic == ZYDIS_MNEMONIC_UD2;
 }
 
 // The instructions a walk decoded: starts[offset] for each one's first byte,
