@@ -64,16 +64,20 @@ source_entries() {
 }
 
 # A mirror in the middle of a sync fails single index files ("File has unexpected
-# size ... Mirror sync in progress?"), and apt-get update then fails as a whole
-# although everything we need may be installable: retry a few times, then go on
-# and let the install and the source check say what is really missing.
+# size ... Mirror sync in progress?"), and a network that is briefly away fails
+# every fetch while apt-get update still exits 0 ("W: Failed to fetch"): either
+# way retry for a while, then go on and let the install and the source checks
+# say what is really missing, with apt's own words of the last try.
 apt_update() {
-  local try
-  for try in 1 2 3; do
-    as_root apt-get update -qq >/dev/null 2>&1 && return 0
-    log "apt-get update failed (try $try of 3)"
-    [ "$try" -lt 3 ] && sleep $((try * 5))
+  local try out
+  for try in 1 2 3 4 5; do
+    if out=$(as_root apt-get update -qq 2>&1) && ! grep -qE '^(W: Failed to fetch|E: )' <<<"$out"; then
+      return 0
+    fi
+    log "apt-get update failed (try $try of 5)"
+    [ "$try" -lt 5 ] && sleep $((try * 8))
   done
+  printf '%s\n' "$out" | grep -E '^(W|E): ' | head -8 >&2
   return 0
 }
 
@@ -116,6 +120,45 @@ require_source_package() {
   exit 1
 }
 
+# What setup downloads besides installing packages is kept per machine, outside
+# the work tree, so that a fresh clone on a machine that ran setup before needs
+# no network for it.
+cache="${OMBRIX_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/ombrix}"
+
+# The newest cached file matching a pattern, if any.
+cached() {
+  local f
+  f=$(find "$cache" -maxdepth 1 -name "$1" 2>/dev/null | sort -V | tail -n 1)
+  [ -n "$f" ] && printf '%s\n' "$f"
+}
+
+# download PATTERN WHAT COMMAND...: runs COMMAND in an empty folder, a few times
+# if it fails, and keeps the one file matching PATTERN in the cache.
+download() {
+  local pattern=$1 what=$2 tmp try f
+  shift 2
+  mkdir -p "$cache"
+  tmp=$(mktemp -d "$cache/.download.XXXXXX")
+  for try in 1 2 3; do
+    (cd "$tmp" && "$@" >/dev/null 2>&1) && f=$(find "$tmp" -maxdepth 1 -name "$pattern" | head -n 1) && [ -n "$f" ] && break
+    f=
+    log "downloading $what failed (try $try of 3)"
+    [ "$try" -lt 3 ] && sleep $((try * 8))
+  done
+  [ -n "$f" ] && mv "$f" "$cache/"
+  rm -rf "$tmp"
+  [ -n "$f" ] || { echo "setup: cannot download $what from the configured package sources" >&2; exit 1; }
+  cached "$pattern"
+}
+
+# The upstream tarball of a Debian source package.
+source_tarball() {
+  local package=$1 pattern=$2
+  cached "$pattern" && return
+  require_source_package "$package"
+  download "$pattern" "the source package $package" apt-get source --download-only "$package"
+}
+
 # MinGW must never see /usr/include, so the header-only dependencies are offered
 # through a folder of symlinks.
 setup_header_deps() {
@@ -128,11 +171,10 @@ setup_header_deps() {
 setup_boost_sources() {
   [ -f "$stamps/boost-src" ] && return
   log "fetching the Boost 1.74 sources"
+  local tarball
+  tarball=$(source_tarball boost1.74 'boost1.74_*.orig.tar.xz')
   rm -rf "$deps/src" && mkdir -p "$deps/src"
-  require_source_package boost1.74
-  (cd "$deps/src" && apt-get source --download-only boost1.74 >/dev/null 2>&1 &&
-    tar -xJf boost1.74_*.orig.tar.xz --wildcards '*/libs/program_options/src/*' '*/libs/filesystem/src/*' &&
-    rm -f boost1.74_*)
+  tar -xJf "$tarball" -C "$deps/src" --wildcards '*/libs/program_options/src/*' '*/libs/filesystem/src/*'
   mkdir -p "$stamps" && touch "$stamps/boost-src"
 }
 
@@ -140,11 +182,10 @@ setup_boost_sources() {
 setup_zydis_sources() {
   [ -f "$stamps/zydis-src" ] && return
   log "fetching the Zydis sources"
-  rm -rf "$deps/src/zydis" "$deps/src/zydis-download" && mkdir -p "$deps/src/zydis-download" "$deps/src/zydis"
-  require_source_package zydis
-  (cd "$deps/src/zydis-download" && apt-get source --download-only zydis >/dev/null 2>&1 &&
-    tar -xzf zydis_*.orig.tar.gz -C "$deps/src/zydis" --strip-components=1)
-  rm -rf "$deps/src/zydis-download"
+  local tarball
+  tarball=$(source_tarball zydis 'zydis_*.orig.tar.gz')
+  rm -rf "$deps/src/zydis" && mkdir -p "$deps/src/zydis"
+  tar -xzf "$tarball" -C "$deps/src/zydis" --strip-components=1
   touch "$stamps/zydis-src"
 }
 
@@ -152,13 +193,16 @@ setup_zydis_sources() {
 setup_wine_i386_images() {
   [ -f "$stamps/wine-i386-images" ] && return
   log "fetching the 32-bit Wine system DLLs"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    as_root dpkg --add-architecture i386
-    apt_update
+  local deb
+  if ! deb=$(cached 'libwine_*_i386.deb'); then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      as_root dpkg --add-architecture i386
+      apt_update
+    fi
+    deb=$(download 'libwine_*_i386.deb' libwine:i386 apt-get download libwine:i386)
   fi
   rm -rf "$deps/wine-i386" && mkdir -p "$deps/wine-i386"
-  (cd "$deps/wine-i386" && apt-get download libwine:i386 >/dev/null 2>&1 && dpkg -x libwine_*_i386.deb . && rm -f libwine_*_i386.deb) ||
-    { echo "setup: cannot download libwine:i386 from the configured package sources" >&2; exit 1; }
+  dpkg -x "$deb" "$deps/wine-i386"
   touch "$stamps/wine-i386-images"
 }
 
