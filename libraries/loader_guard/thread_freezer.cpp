@@ -1,6 +1,8 @@
 #include "thread_freezer.h"
 
-#include <tlhelp32.h>
+#include "system/win32/proc_address.h"
+
+#include <winternl.h>
 
 #include <algorithm>
 
@@ -8,8 +10,11 @@ namespace Hooking {
 
 namespace {
 
+using System::Win32::UniqueHandle;
+
 constexpr int kTries = 3;
 constexpr DWORD kRetryDelayMs = 100;
+constexpr NTSTATUS kNoMoreEntries = static_cast<NTSTATUS>(0x8000001A);
 
 std::uintptr_t instructionPointer(const CONTEXT& context)
 {
@@ -26,25 +31,61 @@ bool within(std::uintptr_t where, const ThreadFreezer::Range& range)
     return where == 0 || (where >= range.first && where < range.second);
 }
 
+using NtGetNextThreadFn = NTSTATUS(NTAPI*)(HANDLE process, HANDLE thread, ACCESS_MASK access, ULONG attributes,
+                                           ULONG flags, HANDLE* next);
+
+// Every other thread of the process, walked by handle: a thread id read from a
+// snapshot may name a thread of another process by the time it is opened, and
+// a snapshot lists the threads of the whole system. False when the walk failed
+// before its end: a thread left out would run on while its code is rewritten.
+bool otherThreads(std::vector<UniqueHandle>& threads)
+{
+    static const auto nextThread =
+        System::Win32::procAddress<NtGetNextThreadFn>(::GetModuleHandleW(L"ntdll"), "NtGetNextThread");
+    if (nextThread == nullptr)
+        return false;
+    const DWORD self = ::GetCurrentThreadId();
+    UniqueHandle selfHandle; // the walk goes on from it, so it stays open
+    HANDLE previous = nullptr;
+    for (;;) {
+        UniqueHandle thread;
+        const NTSTATUS status = nextThread(::GetCurrentProcess(), previous, THREAD_ALL_ACCESS, 0, 0, thread.put());
+        if (status == kNoMoreEntries)
+            return true;
+        if (status < 0)
+            return false;
+        previous = thread.get();
+        if (::GetThreadId(thread.get()) == self)
+            selfHandle = std::move(thread);
+        else
+            threads.push_back(std::move(thread));
+    }
+}
+
 enum class Hold { Outside, Inside, NotHeld };
 
-// Suspends the thread and reads its context only once it is suspended. A
-// thread inside a range gets three chances to leave it; if it stays, it stays
-// suspended, with its instruction pointer in `where`.
-Hold hold(HANDLE thread, const std::vector<ThreadFreezer::Range>& ranges, std::uintptr_t& where)
+std::uintptr_t whereIs(HANDLE thread)
+{
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    return ::GetThreadContext(thread, &context) ? instructionPointer(context) : 0;
+}
+
+// Reads where a suspended thread stopped. A thread inside a range gets two
+// more chances to leave it, running for a moment each time; if it stays, it
+// stays suspended, with its instruction pointer in `where`.
+Hold settle(HANDLE thread, const std::vector<ThreadFreezer::Range>& ranges, std::uintptr_t& where)
 {
     for (int attempt = 1;; ++attempt) {
-        if (::SuspendThread(thread) == static_cast<DWORD>(-1))
-            return Hold::NotHeld;
-        CONTEXT context{};
-        context.ContextFlags = CONTEXT_CONTROL;
-        where = ::GetThreadContext(thread, &context) ? instructionPointer(context) : 0;
+        where = whereIs(thread);
         if (std::none_of(ranges.begin(), ranges.end(), [&](const auto& range) { return within(where, range); }))
             return Hold::Outside;
         if (attempt == kTries)
             return Hold::Inside;
         ::ResumeThread(thread);
         ::Sleep(kRetryDelayMs);
+        if (::SuspendThread(thread) == static_cast<DWORD>(-1))
+            return Hold::NotHeld;
     }
 }
 
@@ -66,21 +107,24 @@ private:
 
 ThreadFreezer::ThreadFreezer(const std::vector<Range>& patched) : occupied_(patched.size(), false)
 {
-    const System::Win32::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (!snapshot)
+    const TimeCriticalScope priority;
+    // Nothing is allocated once a thread is suspended: it may hold the heap's lock.
+    std::vector<UniqueHandle> stopping;
+    if (!otherThreads(stopping))
         return;
     listed_ = true;
-    const DWORD process = ::GetCurrentProcessId();
-    const DWORD self = ::GetCurrentThreadId();
-    const TimeCriticalScope priority;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self)
+    suspended_.reserve(stopping.size());
+    // Every thread is suspended before any context is read. A suspension only
+    // asks the thread to stop, and reading its context waits until it has: all
+    // asked first, they stop side by side instead of one after the other.
+    for (auto& thread : stopping)
+        if (::SuspendThread(thread.get()) == static_cast<DWORD>(-1))
+            thread.reset();
+    for (auto& thread : stopping) {
+        if (!thread)
             continue;
-        System::Win32::UniqueHandle thread(::OpenThread(THREAD_ALL_ACCESS, FALSE, entry.th32ThreadID));
         std::uintptr_t where = 0;
-        const Hold held = thread ? hold(thread.get(), patched, where) : Hold::NotHeld;
+        const Hold held = settle(thread.get(), patched, where);
         if (held == Hold::Inside)
             for (std::size_t i = 0; i < patched.size(); ++i)
                 if (within(where, patched[i]))
