@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kRounds = 7;
+constexpr int kRounds = 15;
 
 // Milliseconds from the host's start to the launcher receiving `call`.
 double startToCall(const std::filesystem::path& host, const std::wstring& ending, const char* call)
