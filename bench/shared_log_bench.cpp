@@ -27,8 +27,8 @@ using System::Win32::UniqueFileHandle;
 using System::Win32::UniqueHandle;
 
 constexpr long long kSizeLimit = 1024; // the smallest the file log takes
-constexpr int kLinesPerWriter = 300;
-constexpr int kRounds = 7;
+constexpr int kLinesPerWriter = 1200;
+constexpr int kRounds = 9;
 constexpr DWORD kPatience = 120000; // ms for a writer to be ready, or done
 const std::wstring kMessage = L"writer line " + std::wstring(40, L'.');
 
