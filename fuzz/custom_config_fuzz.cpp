@@ -8,9 +8,9 @@
 #include "log/log_level.h"
 
 #include "fuzz_check.h"
+#include "support/unique_folder.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -22,28 +22,8 @@ namespace {
 using Fuzz::require;
 using Line = std::pair<int, std::wstring>;
 
-// The base directory the file is written into, one per fuzzing process.
-class BaseDirectory {
-public:
-    BaseDirectory()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ombrix-fuzz-custom-config-XXXXXX").string();
-        require(::mkdtemp(pattern.data()) != nullptr, "a base directory can be made");
-        path_ = pattern;
-    }
-    ~BaseDirectory()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
 struct Setup {
-    BaseDirectory base;
+    TestSupport::UniqueFolder base{"ombrix-fuzz-custom-config-"}; // one per fuzzing process
     Diagnostics::Parameters parameters;
     VESK::Configuration generated; // with no file in the base directory
     std::vector<Line> lines;

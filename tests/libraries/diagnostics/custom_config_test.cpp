@@ -1,5 +1,6 @@
 #include "diagnostics/generate_configuration.h"
 #include "diagnostics/custom_config.h"
+#include "support/unique_folder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,27 +16,9 @@ using testing::ElementsAre;
 using testing::IsEmpty;
 using Line = std::pair<int, std::wstring>;
 
-// A folder of its own for each case, created atomically so that test programs
-// running at the same time never share one.
-class BaseDirectory {
-public:
-    BaseDirectory()
-    {
-        for (int i = 0;; ++i) {
-            path_ = std::filesystem::temp_directory_path() / ("ombrix-custom-config-" + std::to_string(i));
-            if (std::filesystem::create_directory(path_))
-                break;
-        }
-    }
-    ~BaseDirectory()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
+// A folder of its own for each case.
+struct BaseDirectory : TestSupport::UniqueFolder {
+    BaseDirectory() : UniqueFolder("ombrix-custom-config-") {}
 };
 
 const char kValid[] = R"(<?xml version="1.0" encoding="utf-8"?>
