@@ -56,7 +56,7 @@ UniqueHandle createProcess(const std::filesystem::path& program, const std::wstr
                                &info);
     if (!started)
         throw std::runtime_error("cannot start " + program.string() + ": error " + std::to_string(::GetLastError()));
-    ::CloseHandle(info.hThread);
+    const UniqueHandle thread(info.hThread);
     return UniqueHandle(info.hProcess);
 }
 

@@ -387,7 +387,7 @@ private:
             transcript_.line(L"cannot start the host: error " + std::to_wstring(::GetLastError()));
             return false;
         }
-        ::CloseHandle(info.hThread);
+        const UniqueHandle thread(info.hThread);
         UniqueHandle host(info.hProcess);
         std::erase_if(hosts_, [](const UniqueHandle& h) { return ::WaitForSingleObject(h.get(), 0) != WAIT_TIMEOUT; });
         // The first host of a session registers the first plug-in of it.
