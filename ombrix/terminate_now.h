@@ -5,8 +5,4 @@
 // Ends the process without unwinding: objects the launcher still references,
 // the plug-in DLL and the apartment are left as they are, and no plug-in code
 // runs any more.
-[[noreturn]] inline void terminateNow(UINT exitCode)
-{
-    ::TerminateProcess(::GetCurrentProcess(), exitCode);
-    ::ExitProcess(exitCode);
-}
+[[noreturn]] void terminateNow(UINT exitCode) noexcept;
