@@ -66,11 +66,7 @@ unsigned long LauncherSimulator::finish()
 
 std::vector<std::string> LauncherSimulator::transcriptLines() const
 {
-    std::vector<std::string> lines;
-    std::ifstream in(transcript_);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    return readTextLines(transcript_);
 }
 
 } // namespace TestSupport

@@ -118,6 +118,15 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes)
     out << bytes;
 }
 
+std::vector<std::string> readTextLines(const std::filesystem::path& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 std::vector<std::string> readLogLines(const std::filesystem::path& path)
 {
     std::string text = readFile(path);

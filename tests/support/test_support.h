@@ -44,6 +44,8 @@ System::Win32::UniqueHandle startProgram(const std::filesystem::path& program, c
 System::Win32::UniqueHandle nonAdministratorToken();
 
 std::string readFile(const std::filesystem::path& path);
+// The lines of a text file as a text stream reads them (a transcript, say).
+std::vector<std::string> readTextLines(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
 // The lines of a UTF-8 log file without its byte-order mark, split at CR LF.

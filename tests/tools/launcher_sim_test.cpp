@@ -26,15 +26,6 @@ using testing::ElementsAreArray;
 
 const auto* const mainApartment = testing::AddGlobalTestEnvironment(new MainApartment);
 
-std::vector<std::string> transcriptLines(const std::filesystem::path& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 BSTR bstr(const wchar_t* text)
 {
     return ::SysAllocString(text);
@@ -152,7 +143,7 @@ TEST_F(PublishedSimulator, EveryPluginSystemOperationCrossesTheProcessBoundary)
         "IPluginSystem::setLanguageSubstitutions(7, \"de\", 0, (null)) -> S_OK",
         "IPluginSystem::setMultiLanguageDictionary(7, 1, [\"de\":[\"x\"/(null)/\"\xC3\xA9\"]]) -> S_OK",
         "all steps done"};
-    EXPECT_THAT(transcriptLines(transcript_), ElementsAreArray(expected));
+    EXPECT_THAT(readTextLines(transcript_), ElementsAreArray(expected));
 }
 
 TEST_F(PublishedSimulator, ConfiguredFailureComesBackUnchanged)
@@ -165,7 +156,7 @@ TEST_F(PublishedSimulator, ConfiguredFailureComesBackUnchanged)
     EXPECT_EQ(system_->installationId(&text), S_OK);
     ::SysFreeString(text);
     EXPECT_EQ(finish(), 0u);
-    EXPECT_THAT(transcriptLines(transcript_), Contains("IPluginSystem::getPluginPath(3) -> 0x80070005"));
+    EXPECT_THAT(readTextLines(transcript_), Contains("IPluginSystem::getPluginPath(3) -> 0x80070005"));
 }
 
 // The other direction: the simulator calls an object that lives in this process.
@@ -189,7 +180,7 @@ TEST_F(LauncherSimTest, SimulatorCallsEveryEventsOperationOnAnObjectOfOurs)
                                        L"onProgress 1 -1", L"onStatusInfo 1 (null)", L"onStatusInfo 1 ",
                                        L"onStatusInfo 1 Downloading J\u00e4ger \u65e5\u672c",
                                        std::wstring(L"onStatusInfo 1 a\0b", 18), L"onFinish 1 -1", L"onFinish 1 0"}));
-    EXPECT_THAT(transcriptLines(transcript_), Contains("called IUpdatePluginEvents::onStart(1) -> 0x80040201"));
+    EXPECT_THAT(readTextLines(transcript_), Contains("called IUpdatePluginEvents::onStart(1) -> 0x80040201"));
     pumpUntilSignalled(sim.get());
     EXPECT_EQ(events.references, 0u);
 }
@@ -199,7 +190,7 @@ TEST_F(LauncherSimTest, PlaysTheRegistrationHandshakeWithTheRealHost)
     const ChildResult result =
         runProgram(sim(), transcriptArgument() + L" --step=\"registration --regserver\" --step=\"expect-exit 0\"");
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_THAT(transcriptLines(transcript_),
+    EXPECT_THAT(readTextLines(transcript_),
                 ElementsAreArray(std::vector<std::string>{
                     "step: registration --regserver", "started ombrix.exe --regserver",
                     "registration started event signalled by the host", "registration acknowledged",

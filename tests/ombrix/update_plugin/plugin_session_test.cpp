@@ -37,7 +37,7 @@ TEST_P(PluginSession, AnswersLogsAndEndsAsTheContractSays)
 {
     const SessionCase& session = GetParam();
     const unsigned long simulator = runSession(session);
-    const std::vector<std::string> transcript = fileLines(transcript_);
+    const std::vector<std::string> transcript = readTextLines(transcript_);
     const std::vector<std::string> log = readLogMessages(log_);
     EXPECT_EQ(simulator, 0u) << dump();
     EXPECT_EQ(missingInOrder(log, session.logged), std::nullopt) << dump();
@@ -269,14 +269,14 @@ TEST_P(LauncherFails, OneOperationAndTheHostCarriesOnOrEndsAsItsCodeSays)
     EXPECT_EQ(simulator, 0u) << dump();
     EXPECT_EQ(errorMessages(log_), fault.errors) << dump();
     std::vector<std::string> failedCalls;
-    for (const std::string& line : fileLines(transcript_))
+    for (const std::string& line : readTextLines(transcript_))
         if (line.ends_with(" -> 0x80004005"))
             failedCalls.push_back(line);
     const std::string call = std::string("::") + fault.operation + "(";
     EXPECT_THAT(failedCalls, testing::ElementsAre(testing::AnyOf(testing::StartsWith("IPluginSystem" + call),
                                                                  testing::StartsWith("IUpdatePluginEvents" + call))))
         << dump();
-    EXPECT_EQ(missingInOrder(fileLines(transcript_), fault.reported), std::nullopt) << dump();
+    EXPECT_EQ(missingInOrder(readTextLines(transcript_), fault.reported), std::nullopt) << dump();
 }
 
 const std::vector<std::wstring> kAdminHostSession{

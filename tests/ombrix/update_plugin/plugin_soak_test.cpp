@@ -65,7 +65,7 @@ TEST_F(PluginSoak, HundredSessionsLeaveTheSimulatorsHandlesAndMemoryFlat)
     }
     ASSERT_EQ(runSession({.name = "soak", .plugin = L"good", .steps = steps, .logged = {}}), 0u) << dump(40);
 
-    const std::vector<Resources> measured = resourceLines(fileLines(transcript_));
+    const std::vector<Resources> measured = resourceLines(TestSupport::readTextLines(transcript_));
     ASSERT_EQ(measured.size(), 2u) << dump(40);
     const Resources& warm = measured[0];
     const Resources& end = measured[1];

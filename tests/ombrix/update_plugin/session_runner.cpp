@@ -19,15 +19,6 @@ std::optional<std::string> missingInOrder(const std::vector<std::string>& lines,
     return std::nullopt;
 }
 
-std::vector<std::string> fileLines(const std::filesystem::path& path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 unsigned long SessionRunner::runSession(const SessionCase& session)
 {
     const std::wstring plugin = std::wstring(L"test_plugin_") + session.plugin + L".dll";
@@ -71,7 +62,7 @@ std::string SessionRunner::dump(std::size_t lastLines) const
             text += lines[i] + "\n";
         return text;
     };
-    return "\n--- transcript:\n" + tail(fileLines(transcript_)) + "--- host log:\n" + tail(readLogMessages(log_));
+    return "\n--- transcript:\n" + tail(readTextLines(transcript_)) + "--- host log:\n" + tail(readLogMessages(log_));
 }
 
 } // namespace PluginSessions

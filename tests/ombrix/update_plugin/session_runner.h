@@ -38,8 +38,6 @@ struct SessionCase {
 // Which of `expected` is the first not found in `lines` in order; none when all are.
 std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
 
-std::vector<std::string> fileLines(const std::filesystem::path& path);
-
 class SessionRunner {
 protected:
     // The simulator's exit code: 0 when every step did what it should.
