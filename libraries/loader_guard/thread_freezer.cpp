@@ -109,18 +109,18 @@ ThreadFreezer::ThreadFreezer(const std::vector<Range>& patched) : occupied_(patc
 {
     const TimeCriticalScope priority;
     // Nothing is allocated once a thread is suspended: it may hold the heap's lock.
-    std::vector<UniqueHandle> stopping;
-    if (!otherThreads(stopping))
+    if (!otherThreads(suspended_)) {
+        suspended_.clear(); // none of them is suspended, so none may be resumed
         return;
+    }
     listed_ = true;
-    suspended_.reserve(stopping.size());
     // Every thread is suspended before any context is read. A suspension only
     // asks the thread to stop, and reading its context waits until it has: all
     // asked first, they stop side by side instead of one after the other.
-    for (auto& thread : stopping)
+    for (auto& thread : suspended_)
         if (::SuspendThread(thread.get()) == static_cast<DWORD>(-1))
             thread.reset();
-    for (auto& thread : stopping) {
+    for (auto& thread : suspended_) {
         if (!thread)
             continue;
         std::uintptr_t where = 0;
@@ -129,9 +129,11 @@ ThreadFreezer::ThreadFreezer(const std::vector<Range>& patched) : occupied_(patc
             for (std::size_t i = 0; i < patched.size(); ++i)
                 if (within(where, patched[i]))
                     occupied_[i] = true;
-        if (held != Hold::NotHeld)
-            suspended_.push_back(std::move(thread));
+        if (held == Hold::NotHeld)
+            thread.reset();
     }
+    // Only the threads held stay; erasing moves, it does not allocate.
+    std::erase_if(suspended_, [](const UniqueHandle& thread) { return !thread; });
 }
 
 ThreadFreezer::~ThreadFreezer()
