@@ -1,5 +1,7 @@
 #include "launcher_binding.h"
 
+#include "host_end.h"
+#include "launcher_watch.h"
 #include "log/log.h"
 #include "ombrix_interfaces.h"
 #include "running_object.h"
@@ -47,6 +49,13 @@ ComPtr<IPluginSystem> findPluginSystem(bool allowFallback)
     return system;
 }
 
+// From here on the host serves the launcher for as long as it lives.
+void watchLauncher(const ComPtr<IPluginSystem>& system)
+{
+    HostEnd::bindingDone();
+    LauncherWatch::start(system.Get());
+}
+
 // The object's own account of a failure: nothing when it cannot give one.
 void logWithObjectError(IUpdatePlugin& plugin, const wchar_t* message, HRESULT hr)
 {
@@ -74,6 +83,7 @@ bool initializePlugin(std::uint32_t pluginId)
         logWithObjectError(*plugin.Get(), L"failed to register plugin object, HRESULT = 0x%x, err: %s", hr);
         return false;
     }
+    watchLauncher(system);
     return true;
 }
 
@@ -97,6 +107,7 @@ bool registerAdminHost()
         HOST_LOG(LogLevel::Error, L"failed to initialize admin-host object, HRESULT = 0x%x", static_cast<unsigned>(hr));
         return false;
     }
+    watchLauncher(system);
     return true;
 }
 

@@ -5,8 +5,10 @@
 #include "crash_reporting_parameters.h"
 #include "exit_codes.h"
 #include "last_chance_filter.h"
+#include "last_replies.h"
 #include "launcher_binding.h"
 #include "loader_guard/loader_guard.h"
+#include "main_thread_tasks.h"
 #include "log/log.h"
 #include "process_security.h"
 #include "process_settings.h"
@@ -23,7 +25,8 @@
 
 namespace {
 
-constexpr DWORD kLastReplyGraceMs = 100;
+// A bound for a launcher call still waiting to be served when the loop ends.
+constexpr DWORD kLastRepliesLimitMs = 5000;
 
 // The launcher's calls arrive as window messages of this apartment.
 [[noreturn]] void runMessageLoop()
@@ -33,11 +36,8 @@ constexpr DWORD kLastReplyGraceMs = 100;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
-    // The quit message comes from inside the launcher's last call. Windows sends
-    // the reply before the call returns to this loop; Wine sends it afterwards
-    // from an RPC thread, which the end of the process would cut off, and the
-    // launcher would see its deinitialize fail.
-    ::Sleep(kLastReplyGraceMs);
+    // The quit message comes from inside the launcher's last call, whose reply must still leave.
+    awaitLastReplies(kLastRepliesLimitMs);
     terminateNow(ExitCode::Done);
 }
 
@@ -84,6 +84,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         HOST_LOG(LogLevel::Error, L"failed to initialize MS COM, HRESULT = 0x%x", apartment.result());
         return ExitCode::Failed;
     }
+
+    MainThreadTasks::install();
 
     if (const HRESULT hr = disableComExceptionHandling(); FAILED(hr))
         HOST_LOG(LogLevel::Warning, L"failed to setup global runtime MS COM exception handling option, HRESULT = 0x%x",

@@ -2,6 +2,7 @@
 
 #include "automation_structures.h"
 #include "err/utf.h"
+#include "host_end.h"
 #include "log/log.h"
 #include "plugin_boundary.h"
 #include "system/win32/com_scope.h"
@@ -27,11 +28,15 @@ template <typename Call>
 void PluginEventsCallback::forward(Call&& call, const std::source_location& where) noexcept
 try {
     const ComScope apartment;
-    const ComPtr<::IUpdatePluginEvents> sink = events_.tryGet();
+    ComPtr<::IUpdatePluginEvents> sink;
+    if (const HRESULT fetched = events_.fetch(sink); FAILED(fetched)) {
+        HostEnd::launcherCallFailed(fetched);
+        return;
+    }
     if (!sink)
         return;
     const HRESULT result = call(*sink.Get());
-    if (FAILED(result))
+    if (FAILED(result) && !HostEnd::launcherCallFailed(result))
         PluginBoundary::logAt(where, LogLevel::Error, pluginId_, L"failed plugin events callback, HRESULT = 0x%x",
                               static_cast<unsigned>(result));
 } catch (...) {
@@ -61,14 +66,20 @@ void PluginEventsCallback::onStatusInfo(const wchar_t* text)
 void PluginEventsCallback::onFinish(bool success)
 {
     bool delivered = false;
+    bool launcherGone = false;
     try {
         const ComScope apartment;
-        const ComPtr<::IUpdatePluginEvents> sink = events_.tryGet();
-        delivered = sink && SUCCEEDED(sink->onFinish(pluginId_, success ? VARIANT_TRUE : VARIANT_FALSE));
+        ComPtr<::IUpdatePluginEvents> sink;
+        HRESULT result = events_.fetch(sink);
+        if (SUCCEEDED(result) && sink)
+            result = sink->onFinish(pluginId_, success ? VARIANT_TRUE : VARIANT_FALSE);
+        delivered = sink && SUCCEEDED(result);
+        launcherGone = FAILED(result) && HostEnd::launcherCallFailed(result);
     } catch (...) {
         PluginBoundary::failed(pluginId_);
     }
-    // The launcher can no longer learn that the plug-in is done: nothing is left to wait for.
-    if (!delivered)
+    // The launcher can no longer learn that the plug-in is done: nothing is
+    // left to wait for. A launcher that is gone ends the host its own way.
+    if (!delivered && !launcherGone)
         ::PostThreadMessageW(mainThreadId_, WM_QUIT, static_cast<WPARAM>(0xFFFFFFFFu), 0);
 }

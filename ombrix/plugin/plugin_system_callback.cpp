@@ -1,6 +1,7 @@
 #include "plugin_system_callback.h"
 
 #include "automation_structures.h"
+#include "host_end.h"
 #include "log/log.h"
 #include "plugin_boundary.h"
 #include "system/win32/com_scope.h"
@@ -71,7 +72,11 @@ template <typename Call>
 std::optional<HRESULT> PluginSystemCallback::callLauncher(Call&& call)
 {
     const ComScope apartment;
-    const ComPtr<::IPluginSystem> system = system_.tryGet();
+    ComPtr<::IPluginSystem> system;
+    if (const HRESULT fetched = system_.fetch(system); FAILED(fetched)) {
+        HostEnd::launcherCallFailed(fetched);
+        return std::nullopt;
+    }
     if (!system)
         return std::nullopt;
     return call(*system.Get());
@@ -81,7 +86,7 @@ template <typename Call>
 bool PluginSystemCallback::forward(Call&& call, const Here& where)
 {
     const std::optional<HRESULT> result = callLauncher(std::forward<Call>(call));
-    if (result && FAILED(*result))
+    if (result && FAILED(*result) && !HostEnd::launcherCallFailed(*result))
         logAt(where, LogLevel::Error, pluginId_, kFailedCallback, static_cast<unsigned>(*result));
     return result && SUCCEEDED(*result);
 }
@@ -133,7 +138,7 @@ try {
         const UniqueBstr text = Automation::require(message);
         return system.writeLog(text.get(), level);
     });
-    if (result && FAILED(*result))
+    if (result && FAILED(*result) && !HostEnd::launcherCallFailed(*result))
         HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"failed plugin system callback, message: %s, HRESULT = 0x%x"),
                  message, static_cast<unsigned>(*result));
 } catch (...) {
@@ -267,9 +272,11 @@ try {
         return -1;
     }
     const ComScope apartment;
-    const ComPtr<::IPluginSystem> system = system_.tryGet();
-    if (!system)
+    ComPtr<::IPluginSystem> system;
+    if (const HRESULT fetched = system_.fetch(system); FAILED(fetched) || !system) {
+        HostEnd::launcherCallFailed(fetched);
         return -1;
+    }
     Automation::ConvertedDialog converted = Automation::convertDialog(*info);
     if (converted.failure != Automation::DialogFailure::None) {
         HOST_LOG(LogLevel::Error, withPluginId(pluginId_, Automation::failureText(converted.failure)));
@@ -280,7 +287,8 @@ try {
         dialogCallbacks_->add(dialogId, callback);
     const HRESULT result = system->showDialogEx(pluginId_, dialogId, converted.dialog.get());
     if (FAILED(result)) {
-        HOST_LOG(LogLevel::Error, withPluginId(pluginId_, kFailedCallback), static_cast<unsigned>(result));
+        if (!HostEnd::launcherCallFailed(result))
+            HOST_LOG(LogLevel::Error, withPluginId(pluginId_, kFailedCallback), static_cast<unsigned>(result));
         return -1;
     }
     return 0;

@@ -5,5 +5,6 @@ namespace UpdatePluginProcess {
 std::atomic<std::uint32_t> mainThreadId{0};
 std::mutex processWaitLock;
 bool pluginObjectsReleased = false;
+CallGate mainThreadCalls;
 
 } // namespace UpdatePluginProcess

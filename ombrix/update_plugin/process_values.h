@@ -1,5 +1,7 @@
 #pragma once
 
+#include "call_gate.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -17,5 +19,9 @@ extern std::mutex processWaitLock;
 
 // Set by the final release under processWaitLock: later notifications do nothing.
 extern bool pluginObjectsReleased;
+
+// The launcher's calls and the host's own work that reach the plug-in on the
+// main thread, one at a time.
+extern CallGate mainThreadCalls;
 
 } // namespace UpdatePluginProcess

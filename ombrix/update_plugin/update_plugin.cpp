@@ -2,6 +2,8 @@
 
 #include "automation_structures.h"
 #include "err/utf.h"
+#include "exit_codes.h"
+#include "host_end.h"
 #include "log/log.h"
 #include "plugin_boundary.h"
 #include "plugin_call.h"
@@ -29,6 +31,14 @@ constexpr std::wstring_view kStdException = L"error: std exception - %s";
 constexpr std::wstring_view kUnknownException = L"error: unknown exception";
 constexpr std::wstring_view kInvalidState = L"error: invalid state of pluginDllObject";
 
+// The answer to a call that needs the plug-in while another operation is in it.
+constexpr HRESULT kBusy = HRESULT_FROM_WIN32(ERROR_BUSY);
+
+// Milliseconds deinitialize may take from the plug-in's deinitialize to the
+// host's end, whatever hangs on the way (the plug-in, or the launcher in
+// unregisterPlugin or in a report the plug-in waits for).
+constexpr DWORD kDeinitializeLimitMs = 8000;
+
 const wchar_t* boolText(bool value)
 {
     return value ? L"true" : L"false";
@@ -51,13 +61,11 @@ std::shared_ptr<T> makeShared()
 
 HRESULT CUpdatePlugin::CreateInstance(IUpdatePlugin** out)
 {
-    CUpdatePlugin* object = create<CUpdatePlugin>();
-    if (object == nullptr) {
+    const ComPtr<CUpdatePlugin> object = create<CUpdatePlugin>();
+    if (!object) {
         HOST_LOG(LogLevel::Error, L"failed to create UpdatePlugin object");
         return E_FAIL;
     }
-    ComPtr<CUpdatePlugin> created;
-    created.Attach(object);
     if (const HRESULT hr = object->FinalConstruct(); FAILED(hr)) {
         HOST_LOG(LogLevel::Error, L"failed to construct UpdatePlugin object, HRESULT = 0x%x", static_cast<unsigned>(hr));
         return hr;
@@ -100,13 +108,60 @@ HRESULT CUpdatePlugin::FinalConstruct()
 void CUpdatePlugin::FinalRelease() noexcept
 {
     const std::lock_guard lock(UpdatePluginProcess::processWaitLock);
-    eventsCallback.reset();
-    systemCallback.reset();
-    dialogCallbacks.reset();
-    if (const HMODULE module = pluginModule.release(); module != nullptr && !::FreeLibrary(module))
-        log(LogLevel::Error, L"error: FreeLibrary failed (FinalRelease)", Here::current());
+    if (pluginMayRun) {
+        // The plug-in's threads may still run in its code and call the
+        // callbacks: both stay until the process ends (the farewell holds the
+        // callbacks), and that end comes after the plug-in's deinitialize.
+        static_cast<void>(pluginModule.release());
+    } else {
+        eventsCallback.reset();
+        systemCallback.reset();
+        dialogCallbacks.reset();
+        if (const HMODULE module = pluginModule.release(); module != nullptr && !::FreeLibrary(module))
+            log(LogLevel::Error, L"error: FreeLibrary failed (FinalRelease)", Here::current());
+    }
     pluginProcesses.clear();
     UpdatePluginProcess::pluginObjectsReleased = true;
+    // Released by a launcher that never said goodbye: nobody can reach the host any more.
+    if (farewellRegistered || adminHostRegistered)
+        HostEnd::request(HostEnd::Reason::LauncherReleased);
+}
+
+template <typename Body>
+HRESULT CUpdatePlugin::operation(const wchar_t* name, Body&& body)
+{
+    const ComPtr<CUpdatePlugin> self(this);
+    return UpdatePluginProcess::mainThreadCalls.serve(name, std::forward<Body>(body));
+}
+
+template <typename Work>
+void CUpdatePlugin::deferToOutermost(const wchar_t* name, Work&& work)
+{
+    UpdatePluginProcess::mainThreadCalls.defer(
+        name, [self = ComPtr<CUpdatePlugin>(this), work = std::forward<Work>(work)]() { work(); });
+}
+
+bool CUpdatePlugin::refusedAsNested(const wchar_t* name, const Here& where) const noexcept
+{
+    const CallGate& gate = UpdatePluginProcess::mainThreadCalls;
+    if (!gate.busy())
+        return false;
+    log(LogLevel::Error, L"error: %s refused, %s is still running in the plugin", where, name, gate.running());
+    return true;
+}
+
+void CUpdatePlugin::registerFarewell()
+{
+    HostEnd::setFarewell([plugin = pluginDllObject, id = pluginId, events = eventsCallback, system = systemCallback,
+                          dialogs = dialogCallbacks] {
+        PluginBoundary::logAt(Here::current(), LogLevel::Info, id, L"deinitialize plugin...");
+        try {
+            PluginCall::guarded([&] { plugin->deinitialize(); });
+        } catch (...) {
+            PluginBoundary::failed(id);
+        }
+    });
+    farewellRegistered = true;
 }
 
 template <typename... Args>
@@ -138,7 +193,7 @@ HRESULT CUpdatePlugin::failed(const FailureTexts& texts, HRESULT result, const H
 
 bool CUpdatePlugin::loaded(std::wstring_view invalidStateLine, const Here& where) const noexcept
 {
-    if (pluginDllObject != nullptr)
+    if (pluginDllObject != nullptr && !deinitializeAccepted)
         return true;
     log(LogLevel::Error, invalidStateLine, where);
     return false;
@@ -152,12 +207,19 @@ HRESULT CUpdatePlugin::initialize(IPluginSystem* srvApp, ULONG id)
     const auto logLine = [id](const Here& where, int level, std::wstring_view message, auto... args) {
         PluginBoundary::logAt(where, level, id, message, args...);
     };
+    // A second call would initialise the live plug-in again, or unload it when
+    // the second load fails.
+    if (initializeCalled || adminHostRegistered) {
+        logLine(Here::current(), LogLevel::Error, L"error: initialize was called before, refused (initialization)");
+        return E_UNEXPECTED;
+    }
     logLine(Here::current(), LogLevel::Info, L"initializing plugin...");
     UpdatePluginProcess::mainThreadId = ::GetCurrentThreadId();
     if (srvApp == nullptr) {
         logLine(Here::current(), LogLevel::Error, L"error: invalid srvApp arg (initialization)");
         return E_INVALIDARG;
     }
+    initializeCalled = true;
     pluginSystem = srvApp;
     pluginId = id;
 
@@ -195,12 +257,16 @@ HRESULT CUpdatePlugin::initialize(IPluginSystem* srvApp, ULONG id)
         logLine(Here::current(), LogLevel::Error, L"failed SetCurrentDirectoryW, workDir = %s (initialization)", workDir.c_str());
         return E_FAIL;
     }
-    try {
-        return loadPlugin(fullPluginPath);
-    } catch (...) {
-        return failed({L"error: std exception - %s (initialization)", L"fatal error: unknown exception (initialization)"},
-                      E_FAIL);
-    }
+    const Here here = Here::current();
+    return operation(L"initialize", [&]() -> HRESULT {
+        try {
+            return loadPlugin(fullPluginPath);
+        } catch (...) {
+            return failed(
+                {L"error: std exception - %s (initialization)", L"fatal error: unknown exception (initialization)"},
+                E_FAIL, here);
+        }
+    });
 }
 
 HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
@@ -230,8 +296,11 @@ HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
     }
     pluginDllObject = object;
     HLXPlugins::IPluginSystem* system = systemCallback.get();
-    if (PluginCall::guarded([&] { return pluginDllObject->initialize(system); }))
+    pluginMayRun = true;
+    if (PluginCall::guarded([&] { return pluginDllObject->initialize(system); })) {
+        registerFarewell();
         return S_OK;
+    }
     const std::wstring message =
         readPluginText([&](wchar_t* buffer, std::int32_t size) {
             return PluginCall::guarded([&] { return pluginDllObject->error(buffer, size); });
@@ -244,20 +313,40 @@ HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
 HRESULT CUpdatePlugin::deinitialize()
 {
     log(LogLevel::Info, L"deinitialize plugin...", Here::current());
+    const bool nested = UpdatePluginProcess::mainThreadCalls.busy();
     if (!loaded(L"error: invalid state of pluginDllObject (deinitialize)", Here::current())) {
-        ::PostQuitMessage(-1);
+        // A nested one: the operation it arrived in ends the loop itself.
+        if (!nested)
+            ::PostQuitMessage(-1);
         return E_UNEXPECTED;
     }
+    // Accepted now, so that nothing else reaches the plug-in after it.
+    deinitializeAccepted = true;
+    if (nested) {
+        deferToOutermost(L"deinitialize", [this, here = Here::current()] { deinitializeNow(here); });
+        return S_OK;
+    }
+    return operation(L"deinitialize", [this, here = Here::current()] { return deinitializeNow(here); });
+}
+
+HRESULT CUpdatePlugin::deinitializeNow(const Here& where)
+{
+    HostEnd::endAfter(kDeinitializeLimitMs, ExitCode::DeinitializeTimedOut,
+                      L"deinitialize did not end within %u ms (the plugin's deinitialize or the launcher hung): the host "
+                      L"ends");
     try {
         PluginCall::guarded([&] { pluginDllObject->deinitialize(); });
     } catch (...) {
         ::PostQuitMessage(-1);
-        return failed({kStdException, kUnknownException});
+        return failed({kStdException, kUnknownException}, E_UNEXPECTED, where);
     }
+    pluginMayRun = false;
+    farewellRegistered = false;
+    HostEnd::clearFarewell();
     pluginDllObject = nullptr;
     if (const HRESULT hr = pluginSystem->unregisterPlugin(this); FAILED(hr))
-        log(LogLevel::Error, L"error: server call unregisterPlugin failed (deinitialize), HRESULT = 0x%x",
-            Here::current(), static_cast<unsigned>(hr));
+        log(LogLevel::Error, L"error: server call unregisterPlugin failed (deinitialize), HRESULT = 0x%x", where,
+            static_cast<unsigned>(hr));
     ::PostQuitMessage(0);
     return S_OK;
 }
@@ -265,7 +354,7 @@ HRESULT CUpdatePlugin::deinitialize()
 // ---- IUpdatePlugin: forwarding ----
 
 template <typename Read>
-HRESULT CUpdatePlugin::readText(BSTR* val, Read&& read, const Here& where)
+HRESULT CUpdatePlugin::readText(const wchar_t* name, BSTR* val, Read&& read, const Here& where)
 {
     if (!loaded(kInvalidState, where))
         return E_UNEXPECTED;
@@ -274,87 +363,105 @@ HRESULT CUpdatePlugin::readText(BSTR* val, Read&& read, const Here& where)
         return E_INVALIDARG;
     }
     *val = nullptr;
-    try {
-        const std::wstring text = readPluginText(
-            [&](wchar_t* buffer, std::int32_t size) { return PluginCall::guarded([&] { return read(buffer, size); }); });
-        BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        if (copy == nullptr)
-            throw std::bad_alloc();
-        *val = copy;
-        return S_OK;
-    } catch (...) {
-        return failed({kStdException, kUnknownException}, E_UNEXPECTED, where);
-    }
+    if (refusedAsNested(name, where))
+        return kBusy;
+    return operation(name, [&]() -> HRESULT {
+        try {
+            const std::wstring text = readPluginText([&](wchar_t* buffer, std::int32_t size) {
+                return PluginCall::guarded([&] { return read(buffer, size); });
+            });
+            BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            if (copy == nullptr)
+                throw std::bad_alloc();
+            *val = copy;
+            return S_OK;
+        } catch (...) {
+            return failed({kStdException, kUnknownException}, E_UNEXPECTED, where);
+        }
+    });
 }
 
 HRESULT CUpdatePlugin::name(BSTR* val)
 {
-    return readText(val, [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->name(buffer, size); });
+    return readText(L"name", val,
+                    [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->name(buffer, size); });
 }
 
 HRESULT CUpdatePlugin::description(BSTR* val)
 {
-    return readText(val,
+    return readText(L"description", val,
                     [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->description(buffer, size); });
 }
 
 HRESULT CUpdatePlugin::versionString(BSTR* val)
 {
-    return readText(val,
+    return readText(L"versionString", val,
                     [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->versionString(buffer, size); });
 }
 
 HRESULT CUpdatePlugin::error(BSTR* val)
 {
-    return readText(val, [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->error(buffer, size); });
+    return readText(L"error", val,
+                    [this](wchar_t* buffer, std::int32_t size) { return pluginDllObject->error(buffer, size); });
 }
 
 HRESULT CUpdatePlugin::getAdditionalProp(BSTR propName, BSTR* val)
 {
-    return readText(val, [this, propName](wchar_t* buffer, std::int32_t size) {
+    return readText(L"getAdditionalProp", val, [this, propName](wchar_t* buffer, std::int32_t size) {
         return pluginDllObject->getAdditionalProp(propName, buffer, size);
     });
 }
 
 HRESULT CUpdatePlugin::setAdditionalProp(BSTR propName, BSTR value)
 {
-    if (!loaded(kInvalidState, Here::current()))
+    const Here here = Here::current();
+    if (!loaded(kInvalidState, here))
         return E_UNEXPECTED;
-    try {
-        PluginCall::guarded([&] { pluginDllObject->setAdditionalProp(propName, value); });
-        return S_OK;
-    } catch (...) {
-        return failed({kStdException, kUnknownException});
-    }
+    if (refusedAsNested(L"setAdditionalProp", here))
+        return kBusy;
+    return operation(L"setAdditionalProp", [&]() -> HRESULT {
+        try {
+            PluginCall::guarded([&] { pluginDllObject->setAdditionalProp(propName, value); });
+            return S_OK;
+        } catch (...) {
+            return failed({kStdException, kUnknownException}, E_UNEXPECTED, here);
+        }
+    });
 }
 
 HRESULT CUpdatePlugin::start(IUpdatePluginEvents* val)
 {
-    log(LogLevel::Info, L"starting plugin...", Here::current());
-    if (!loaded(L"error: invalid state of pluginDllObject (start)", Here::current()))
+    const Here here = Here::current();
+    log(LogLevel::Info, L"starting plugin...", here);
+    if (!loaded(L"error: invalid state of pluginDllObject (start)", here))
         return E_UNEXPECTED;
     if (val == nullptr) {
-        log(LogLevel::Error, L"error: invalid arg, val is zero (start)", Here::current());
+        log(LogLevel::Error, L"error: invalid arg, val is zero (start)", here);
         return E_INVALIDARG;
     }
-    try {
-        updateEvents = val;
-        if (!eventsCallback->init(updateEvents, pluginId, UpdatePluginProcess::mainThreadId)) {
-            log(LogLevel::Error, L"error: events callback init failed (start)", Here::current());
+    if (refusedAsNested(L"start", here))
+        return kBusy;
+    return operation(L"start", [&]() -> HRESULT {
+        try {
+            updateEvents = val;
+            if (!eventsCallback->init(updateEvents, pluginId, UpdatePluginProcess::mainThreadId)) {
+                log(LogLevel::Error, L"error: events callback init failed (start)", here);
+                return E_FAIL;
+            }
+            HLXPlugins::IUpdatePluginEvents* events = eventsCallback.get();
+            if (PluginCall::guarded([&] { return pluginDllObject->start(events); }))
+                return S_OK;
+            // The plug-in will never report its end: the launcher hears it from us.
+            if (const HRESULT hr = updateEvents->onFinish(pluginId, VARIANT_FALSE); FAILED(hr))
+                log(LogLevel::Error, L"error: plugin events callback failed (start), HRESULT = 0x%x", here,
+                    static_cast<unsigned>(hr));
+            log(LogLevel::Error, L"failed plugin DLL start (start)", here);
             return E_FAIL;
+        } catch (...) {
+            return failed({L"error: std exception (start) - %s", L"error: unknown exception (start)"}, E_UNEXPECTED,
+                          here);
         }
-        HLXPlugins::IUpdatePluginEvents* events = eventsCallback.get();
-        if (PluginCall::guarded([&] { return pluginDllObject->start(events); }))
-            return S_OK;
-        // The plug-in will never report its end: the launcher hears it from us.
-        if (const HRESULT hr = updateEvents->onFinish(pluginId, VARIANT_FALSE); FAILED(hr))
-            log(LogLevel::Error, L"error: plugin events callback failed (start), HRESULT = 0x%x", Here::current(),
-                static_cast<unsigned>(hr));
-        log(LogLevel::Error, L"failed plugin DLL start (start)", Here::current());
-        return E_FAIL;
-    } catch (...) {
-        return failed({L"error: std exception (start) - %s", L"error: unknown exception (start)"});
-    }
+    });
 }
 
 HRESULT CUpdatePlugin::stop(VARIANT_BOOL force)
@@ -367,11 +474,21 @@ HRESULT CUpdatePlugin::stop(VARIANT_BOOL force)
         terminateNow(0);
     if (!hasPlugin)
         return E_UNEXPECTED;
+    // The plug-in may stop after the operation it is in now; the launcher asked.
+    if (UpdatePluginProcess::mainThreadCalls.busy()) {
+        deferToOutermost(L"stop", [this, here = Here::current()] { stopNow(here); });
+        return S_OK;
+    }
+    return operation(L"stop", [this, here = Here::current()] { return stopNow(here); });
+}
+
+HRESULT CUpdatePlugin::stopNow(const Here& where)
+{
     try {
         PluginCall::guarded([&] { pluginDllObject->stop(); });
         return S_OK;
     } catch (...) {
-        return failed({L"error: std exception (stop) - %s", L"error: unknown exception (stop)"});
+        return failed({L"error: std exception (stop) - %s", L"error: unknown exception (stop)"}, E_UNEXPECTED, where);
     }
 }
 
@@ -380,19 +497,34 @@ HRESULT CUpdatePlugin::stop(VARIANT_BOOL force)
 HRESULT CUpdatePlugin::onDialogFinish(ULONG dialogId, LONG eventId)
 {
     log(LogLevel::Info, L"dialog event id received: %d", Here::current(), static_cast<int>(eventId));
-    if (!loaded(kInvalidState, Here::current()))
+    const Here here = Here::current();
+    if (!loaded(kInvalidState, here))
         return E_UNEXPECTED;
+    // An answer arriving inside another operation reaches the plug-in after it.
+    if (UpdatePluginProcess::mainThreadCalls.busy() && dialogCallbacks->find(dialogId) != nullptr) {
+        deferToOutermost(L"onDialogFinish", [this, dialogId, eventId, here] {
+            if (loaded(kInvalidState, here))
+                finishDialog(dialogId, eventId, here);
+        });
+        return S_OK;
+    }
+    return operation(L"onDialogFinish", [&] { return finishDialog(dialogId, eventId, here); });
+}
+
+HRESULT CUpdatePlugin::finishDialog(ULONG dialogId, LONG eventId, const Here& where)
+{
     try {
         HLXPlugins::IPluginDialogCallback* callback = dialogCallbacks->find(dialogId);
         if (callback == nullptr) {
-            log(LogLevel::Error, L"couldn't get the dialog's callback function: dialogId=%d", Here::current(),
+            log(LogLevel::Error, L"couldn't get the dialog's callback function: dialogId=%d", where,
                 static_cast<int>(dialogId));
             return E_UNEXPECTED;
         }
         PluginCall::guarded([&] { callback->onDialogFinish(eventId); });
         return S_OK;
     } catch (...) {
-        return failed({L"error: std exception (onDialogComplete) - %s", L"error: unknown exception (onDialogComplete)"});
+        return failed({L"error: std exception (onDialogComplete) - %s", L"error: unknown exception (onDialogComplete)"},
+                      E_UNEXPECTED, where);
     }
 }
 
@@ -428,7 +560,9 @@ HRESULT CUpdatePlugin::initAdminHost(IPluginSystem* srvApp)
             log(LogLevel::Error, L"failed to init system callback (initAdminHost)", Here::current());
             return E_FAIL;
         }
-        return pluginSystem->registerAdminHost(this);
+        const HRESULT hr = pluginSystem->registerAdminHost(this);
+        adminHostRegistered = SUCCEEDED(hr);
+        return hr;
     } catch (...) {
         return failed({L"error: std exception (initAdminHost) - %s", L"error: unknown exception (initAdminHost)"});
     }
@@ -437,11 +571,13 @@ HRESULT CUpdatePlugin::initAdminHost(IPluginSystem* srvApp)
 HRESULT CUpdatePlugin::deinitAdminHost()
 {
     log(LogLevel::Info, L"deinitializing adminhost...", Here::current());
-    pluginSystem.Reset();
-    if (pluginDllObject != nullptr) {
+    // A plug-in host keeps its launcher: deinitialize still needs it.
+    if (initializeCalled || pluginDllObject != nullptr) {
         log(LogLevel::Error, L"error: invalid state during deinitAdminHost", Here::current());
         return E_UNEXPECTED;
     }
+    pluginSystem.Reset();
+    adminHostRegistered = false;
     // Elevated processes started before keep running; nobody waits for them.
     ::PostQuitMessage(0);
     return S_OK;

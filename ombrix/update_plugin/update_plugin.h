@@ -21,8 +21,9 @@ class PluginProcess;
 // The host's one COM object. The launcher drives the plug-in through
 // IUpdatePlugin, reports closed dialogs through IPluginSystemEvents and, in
 // the elevated admin host, starts processes through IAdminHostProcess. Every
-// call arrives on the main thread, one at a time; every call into the plug-in
-// is made from there too.
+// call arrives on the main thread; every call into the plug-in is made from
+// there too, one at a time (see CallGate for the calls COM serves while the
+// main thread waits inside one).
 class CUpdatePlugin : public System::Win32::ComObject<IAdminHostProcess, IUpdatePlugin, IPluginSystemEvents> {
 public:
     // The object with its callbacks, handed out as IUpdatePlugin; never through COM activation.
@@ -69,6 +70,26 @@ private:
     HRESULT FinalConstruct();
     void FinalRelease() noexcept;
 
+    // Runs one operation that reaches the plug-in through the main thread's
+    // gate, holding a reference so that the launcher's last release meanwhile
+    // cannot destroy the object under it.
+    template <typename Body>
+    HRESULT operation(const wchar_t* name, Body&& body);
+    // Defers work that may wait until the operation running now has returned;
+    // the object stays alive until then.
+    template <typename Work>
+    void deferToOutermost(const wchar_t* name, Work&& work);
+    // A call that needs the plug-in's answer while another operation is inside
+    // the plug-in: true (and one line) when it must be refused.
+    bool refusedAsNested(const wchar_t* name, const Here& where) const noexcept;
+    // The work of deinitialize, stop and onDialogFinish, now or deferred; their
+    // lines carry the operation's own call site.
+    HRESULT deinitializeNow(const Here& where);
+    HRESULT stopNow(const Here& where);
+    HRESULT finishDialog(ULONG dialogId, LONG eventId, const Here& where);
+    // Once the plug-in runs: how it is deinitialized should the host end without the launcher.
+    void registerFarewell();
+
     // The one end of every operation: called inside its catch block, logs the
     // exception being handled with the operation's texts and answers `result`.
     HRESULT failed(const FailureTexts& texts, HRESULT result = E_UNEXPECTED, const Here& where = Here::current()) noexcept;
@@ -77,7 +98,7 @@ private:
 
     // The text getters: state and argument checks, the buffer protocol, the BSTR.
     template <typename Read>
-    HRESULT readText(BSTR* val, Read&& read, const Here& where = Here::current());
+    HRESULT readText(const wchar_t* name, BSTR* val, Read&& read, const Here& where = Here::current());
     bool loaded(std::wstring_view invalidStateLine, const Here& where) const noexcept;
     HRESULT loadPlugin(const std::wstring& fullPluginPath);
 
@@ -91,4 +112,10 @@ private:
     System::Win32::UniqueModule pluginModule;
     bool blackListDisabled = false;
     std::map<std::uint32_t, std::shared_ptr<PluginProcess>> pluginProcesses;
+
+    bool initializeCalled = false; // at most once, and a plug-in host is no admin host
+    bool deinitializeAccepted = false; // the plug-in gets no other call after it
+    bool pluginMayRun = false; // from the plug-in's initialize until its deinitialize returned
+    bool farewellRegistered = false; // the plug-in was initialised and not yet deinitialized
+    bool adminHostRegistered = false; // the launcher took the admin host
 };

@@ -189,7 +189,7 @@ private:
         if (name == nullptr)
             return false;
         ComPtr<IPluginSystem> system;
-        system.Attach(PluginSystem::create<PluginSystem>(config_, transcript_, state_));
+        system = PluginSystem::create<PluginSystem>(config_, transcript_, state_);
         const HRESULT hr = published_.publish(system.Get(), name);
         transcript_.line(L"published IPluginSystem as !" + std::wstring(name) + L" -> " + hresultText(hr));
         return SUCCEEDED(hr);
@@ -205,7 +205,7 @@ private:
     IUpdatePluginEvents* sink()
     {
         if (!sink_)
-            sink_.Attach(EventsSink::create<EventsSink>(config_, transcript_, state_));
+            sink_ = EventsSink::create<EventsSink>(config_, transcript_, state_);
         return sink_.Get();
     }
 

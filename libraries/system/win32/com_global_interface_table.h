@@ -45,6 +45,16 @@ public:
         return pointer;
     }
 
+    // getInterface, answering the table's result instead of raising it.
+    template <typename I>
+    HRESULT tryGetInterface(std::uint32_t cookie, Microsoft::WRL::ComPtr<I>& pointer) noexcept
+    {
+        if (!table_)
+            return E_UNEXPECTED;
+        return table_->GetInterfaceFromGlobal(cookie, __uuidof(I),
+                                              reinterpret_cast<void**>(pointer.ReleaseAndGetAddressOf()));
+    }
+
     void revokeInterface(std::uint32_t cookie);
 
 private:
@@ -89,14 +99,12 @@ public:
         return table_.getInterface<I>(cookie_);
     }
 
-    // get(), with a failure of the table counting as nothing registered.
-    Microsoft::WRL::ComPtr<I> tryGet() noexcept
+    // get(), answering the table's failure (a launcher whose process is gone,
+    // say) instead of raising it: S_OK and null while nothing is registered.
+    HRESULT fetch(Microsoft::WRL::ComPtr<I>& pointer) noexcept
     {
-        try {
-            return get();
-        } catch (...) {
-            return nullptr;
-        }
+        pointer.Reset();
+        return cookie_ == 0 ? S_OK : table_.tryGetInterface(cookie_, pointer);
     }
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <unknwn.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <new>
@@ -44,14 +45,14 @@ public:
         return left;
     }
 
-    // A new object with one reference, owned by the returned pointer's holder.
+    // A new object whose one reference the returned owner holds; null when
+    // there is no memory. Owned from the start: MinGW's ComPtr::Attach adds a
+    // reference (Microsoft's takes one over), so a raw pointer attached later
+    // would keep the object alive for good.
     template <typename Derived, typename... Args>
-    static Derived* create(Args&&... args)
+    static Microsoft::WRL::ComPtr<Derived> create(Args&&... args)
     {
-        auto* object = new (std::nothrow) Derived(std::forward<Args>(args)...);
-        if (object != nullptr)
-            object->AddRef();
-        return object;
+        return Microsoft::WRL::ComPtr<Derived>(new (std::nothrow) Derived(std::forward<Args>(args)...));
     }
 
 protected:

@@ -167,8 +167,7 @@ protected:
 TEST_F(PluginCallbacks, DialogsReachTheLauncherAndTheirAnswersTheCallback)
 {
     bind(L"--dialog-event=42");
-    ComPtr<DialogAnswers> answers;
-    answers.Attach(DialogAnswers::create<DialogAnswers>(dialogs_));
+    const ComPtr<DialogAnswers> answers = DialogAnswers::create<DialogAnswers>(dialogs_);
     ASSERT_EQ(sim_.system->registerPlugin(answers.Get(), kPluginId), S_OK);
 
     RecordingCallback callback;

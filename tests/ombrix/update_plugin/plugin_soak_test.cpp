@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <thread>
 
 namespace {
 
@@ -75,6 +77,32 @@ TEST_F(PluginSoak, HundredSessionsLeaveTheSimulatorsHandlesAndMemoryFlat)
     const unsigned long wineKeeps = System::Env::isWine() ? kWineHandlesPerEndedHost * (kSessions - kWarmUp) : 0;
     EXPECT_LE(end.handles, warm.handles + wineKeeps + kHandleSlack);
     EXPECT_LE(end.privateBytes, warm.privateBytes + kPrivateBytesSlack);
+}
+
+// Fifty sessions while two threads keep both cores busy: the host ends right
+// after the launcher's deinitialize returned to it, and the reply must still
+// reach the launcher every time, however late the host's threads get to run.
+TEST_F(PluginSoak, EveryDeinitializeIsAnsweredOnABusyMachine)
+{
+    constexpr int kBusySessions = 50;
+    std::vector<std::wstring> steps;
+    for (int session = 1; session <= kBusySessions; ++session) {
+        if (session > 1)
+            steps.push_back(kRunHost);
+        steps.insert(steps.end(), {L"await-plugin", L"call deinitialize => S_OK", L"expect-exit 0"});
+    }
+    std::atomic<bool> done{false};
+    std::vector<std::thread> load;
+    for (int core = 0; core < 2; ++core)
+        load.emplace_back([&done] {
+            while (!done.load(std::memory_order_relaxed)) {
+            }
+        });
+    const unsigned long simulator = runSession({.name = "busy", .plugin = L"good", .steps = steps, .logged = {}});
+    done = true;
+    for (std::thread& thread : load)
+        thread.join();
+    EXPECT_EQ(simulator, 0u) << dump(20);
 }
 
 } // namespace

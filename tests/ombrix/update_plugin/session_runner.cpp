@@ -21,6 +21,18 @@ std::optional<std::string> missingInOrder(const std::vector<std::string>& lines,
 
 unsigned long SessionRunner::runSession(const SessionCase& session)
 {
+    return runProgram(binDirectory() / L"launcher-sim.exe", simulatorArguments(session)).exitCode;
+}
+
+System::Win32::UniqueHandle SessionRunner::startSession(const SessionCase& session)
+{
+    return startProgram(binDirectory() / L"launcher-sim.exe", simulatorArguments(session));
+}
+
+std::wstring SessionRunner::simulatorArguments(const SessionCase& session)
+{
+    // Every test plug-in keeps its diary of the host's calls beside the log.
+    ::SetEnvironmentVariableW(L"TEST_PLUGIN_DIARY", diary_.c_str());
     const std::wstring plugin = std::wstring(L"test_plugin_") + session.plugin + L".dll";
     std::wofstream scenario(scenario_);
     scenario << session.publish << L"\n";
@@ -29,11 +41,8 @@ unsigned long SessionRunner::runSession(const SessionCase& session)
     for (const std::wstring& step : withHostStart(session.steps))
         scenario << step << L"\n";
     scenario.close();
-    const ChildResult result = runProgram(
-        binDirectory() / L"launcher-sim.exe",
-        L"--transcript=\"" + transcript_.wstring() + L"\" --scenario=\"" + scenario_.wstring() + L"\" --plugin-path=" +
-            plugin + L" --work-dir=\"" + binDirectory().wstring() + L"\" " + session.options);
-    return result.exitCode;
+    return L"--transcript=\"" + transcript_.wstring() + L"\" --scenario=\"" + scenario_.wstring() + L"\" --plugin-path=" +
+           plugin + L" --work-dir=\"" + binDirectory().wstring() + L"\" " + session.options;
 }
 
 std::wstring SessionRunner::runHostStep(unsigned pluginId) const
@@ -62,7 +71,8 @@ std::string SessionRunner::dump(std::size_t lastLines) const
             text += lines[i] + "\n";
         return text;
     };
-    return "\n--- transcript:\n" + tail(readTextLines(transcript_)) + "--- host log:\n" + tail(readLogMessages(log_));
+    return "\n--- transcript:\n" + tail(readTextLines(transcript_)) + "--- host log:\n" + tail(readLogMessages(log_)) +
+           "--- plug-in diary:\n" + tail(readTextLines(diary_));
 }
 
 } // namespace PluginSessions

@@ -42,6 +42,8 @@ class SessionRunner {
 protected:
     // The simulator's exit code: 0 when every step did what it should.
     unsigned long runSession(const SessionCase& session);
+    // The simulator running the session, without waiting for it.
+    System::Win32::UniqueHandle startSession(const SessionCase& session);
 
     // The step that starts a host for `pluginId` with the session's log.
     std::wstring runHostStep(unsigned pluginId) const;
@@ -54,8 +56,10 @@ protected:
     std::filesystem::path log_ = dir_ / L"host.log";
     std::filesystem::path transcript_ = dir_ / L"transcript.txt";
     std::filesystem::path scenario_ = dir_ / L"scenario.txt";
+    std::filesystem::path diary_ = dir_ / L"diary.txt"; // what the test plug-in was called for
 
 private:
+    std::wstring simulatorArguments(const SessionCase& session);
     std::vector<std::wstring> withHostStart(std::vector<std::wstring> steps) const;
 };
 

@@ -3,6 +3,7 @@
 // DLLs are in plugin_session_test.cpp.
 #include "support/test_support.h"
 #include "update_plugin/plugin_path.h"
+#include "update_plugin/process_values.h"
 #include "update_plugin/update_plugin.h"
 #include "system/win32/com_scope.h"
 #include "system/win32/unique_resource.h"
@@ -38,6 +39,21 @@ INSTANTIATE_TEST_SUITE_P(
                     // A lone separator is kept: the work directory with a trailing backslash.
                     PathCase{L"C:\\Games\\X", L"\\", L"C:\\Games\\X\\"},
                     PathCase{L"", L"updater.dll", L"updater.dll"}));
+
+// Owned from its creation with one reference and destroyed with the last: a
+// reference too many keeps a host whose launcher let go alive for good.
+TEST(UpdatePluginLifetime, HasOneReferenceFromCreationAndEndsWithTheLast)
+{
+    const ComScope apartment;
+    UpdatePluginProcess::pluginObjectsReleased = false;
+    IUpdatePlugin* plugin = nullptr;
+    ASSERT_EQ(CUpdatePlugin::CreateInstance(&plugin), S_OK);
+    EXPECT_EQ(plugin->AddRef(), 2u);
+    EXPECT_EQ(plugin->Release(), 1u);
+    EXPECT_FALSE(UpdatePluginProcess::pluginObjectsReleased);
+    EXPECT_EQ(plugin->Release(), 0u);
+    EXPECT_TRUE(UpdatePluginProcess::pluginObjectsReleased);
+}
 
 // Before initialize there is no plug-in object: every operation that would
 // reach it is refused, and none touches the missing plug-in.
