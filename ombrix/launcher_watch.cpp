@@ -13,24 +13,44 @@ using Microsoft::WRL::ComPtr;
 namespace LauncherWatch {
 namespace {
 
-// No object implements it: the launcher's process answers E_NOINTERFACE for as
-// long as it lives, and the proxy cannot answer it on its own.
-constexpr IID kProbeIid = {0x9fc512da, 0xa0ec, 0x42fc, {0x8c, 0x46, 0x65, 0x82, 0x23, 0x22, 0x0a, 0x66}};
+// A question only the launcher's process can answer, and that its own code
+// never sees: table-strong marshalling of our proxy asks the launcher's COM
+// runtime for a reference of its own (the release of the marshalled data
+// gives it back). A QueryInterface would not do: the proxy answers a failed
+// remote QueryInterface with E_NOINTERFACE, whatever the failure was.
+HRESULT probe(IPluginSystem& launcher) noexcept
+{
+    ComPtr<IStream> stream;
+    if (const HRESULT hr = ::CreateStreamOnHGlobal(nullptr, TRUE, &stream); FAILED(hr))
+        return hr;
+    const HRESULT hr = ::CoMarshalInterface(stream.Get(), __uuidof(IPluginSystem), &launcher, MSHCTX_INPROC, nullptr,
+                                            MSHLFLAGS_TABLESTRONG);
+    if (SUCCEEDED(hr)) {
+        const LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        ::CoReleaseMarshalData(stream.Get());
+    }
+    return hr;
+}
 
 void watch(IStream* marshalled) noexcept
 {
     const ComScope apartment;
-    ComPtr<IUnknown> launcher;
+    ComPtr<IPluginSystem> launcher;
     if (const HRESULT hr = ::CoGetInterfaceAndReleaseStream(marshalled, IID_PPV_ARGS(&launcher)); FAILED(hr)) {
         HOST_LOG(LogLevel::Warning, L"cannot watch the launcher, HRESULT = 0x%x", static_cast<unsigned>(hr));
         return;
     }
     for (;;) {
         ::Sleep(kProbeIntervalMs);
-        ComPtr<IUnknown> answer;
-        const HRESULT hr = launcher->QueryInterface(kProbeIid, reinterpret_cast<void**>(answer.GetAddressOf()));
+        const HRESULT hr = probe(*launcher.Get());
         if (HostEnd::launcherGone(hr)) {
             HostEnd::request(HostEnd::Reason::LauncherGone, hr);
+            return;
+        }
+        if (FAILED(hr)) {
+            // A platform that cannot answer this way: failed reports still tell.
+            HOST_LOG(LogLevel::Warning, L"cannot watch the launcher, HRESULT = 0x%x", static_cast<unsigned>(hr));
             return;
         }
     }
@@ -49,6 +69,7 @@ void start(IPluginSystem* launcher) noexcept
     try {
         std::thread(watch, marshalled).detach();
     } catch (...) {
+        ::CoReleaseMarshalData(marshalled);
         marshalled->Release();
         HOST_LOG(LogLevel::Warning, L"cannot watch the launcher: no thread");
     }

@@ -11,9 +11,9 @@ namespace LauncherWatch {
 inline constexpr unsigned kProbeIntervalMs = 1000;
 
 // After a successful binding, on the main thread: a thread of its own asks the
-// launcher's object a question only the launcher's process can answer, every
-// kProbeIntervalMs, and requests the host's end when the call fails because
-// the process is gone. A launcher that is only slow or hung keeps the host.
+// launcher's COM runtime for a reference every kProbeIntervalMs, and requests
+// the host's end when that fails because the process is gone. A launcher that
+// is only slow or hung keeps the host.
 void start(IPluginSystem* launcher) noexcept;
 
 } // namespace LauncherWatch
