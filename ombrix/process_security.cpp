@@ -1,6 +1,7 @@
 #include "process_security.h"
 
 #include "log/log.h"
+#include "system/win32/last_error.h"
 #include "system/win32/unique_resource.h"
 
 #include <objbase.h>
@@ -49,13 +50,13 @@ HRESULT ElevatedSecurityDescriptor::initialize()
     UniqueHandle token;
     if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
         !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return HRESULT_FROM_WIN32(::GetLastError());
+        return System::Win32::lastErrorFailure();
     user_ = tokenInformation(token.get(), TokenUser);
     group_ = tokenInformation(token.get(), TokenPrimaryGroup);
     system_ = wellKnownSid(WinLocalSystemSid);
     administrators_ = wellKnownSid(WinBuiltinAdministratorsSid);
     if (user_.empty() || group_.empty() || system_.empty() || administrators_.empty())
-        return HRESULT_FROM_WIN32(::GetLastError());
+        return System::Win32::lastErrorFailure();
     PSID userSid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
     const PSID admitted[] = {userSid, system_.data(), administrators_.data()};
 
@@ -65,17 +66,17 @@ HRESULT ElevatedSecurityDescriptor::initialize()
     acl_.assign(aclSize, 0);
     auto* acl = reinterpret_cast<ACL*>(acl_.data());
     if (!::InitializeAcl(acl, aclSize, ACL_REVISION))
-        return HRESULT_FROM_WIN32(::GetLastError());
+        return System::Win32::lastErrorFailure();
     for (const PSID sid : admitted)
         if (!::AddAccessAllowedAce(acl, ACL_REVISION, kComCallRights, sid))
-            return HRESULT_FROM_WIN32(::GetLastError());
+            return System::Win32::lastErrorFailure();
 
     if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
         !::SetSecurityDescriptorOwner(&descriptor_, userSid, FALSE) ||
         !::SetSecurityDescriptorGroup(&descriptor_, reinterpret_cast<TOKEN_PRIMARY_GROUP*>(group_.data())->PrimaryGroup,
                                       FALSE) ||
         !::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE))
-        return HRESULT_FROM_WIN32(::GetLastError());
+        return System::Win32::lastErrorFailure();
     return S_OK;
 }
 

@@ -2,10 +2,20 @@
 
 #include <atomic>
 
-void DialogCallbacksContainer::add(std::uint32_t dialogId, HLXPlugins::IPluginDialogCallback* callback)
+namespace {
+
+std::atomic<std::uint32_t> lastDialogId{0};
+
+} // namespace
+
+std::uint32_t DialogCallbacksContainer::add(HLXPlugins::IPluginDialogCallback* callback)
 {
     const std::lock_guard lock(mutex_);
+    std::uint32_t dialogId = nextDialogId();
+    while (dialogId == 0 || callbacks_.contains(dialogId))
+        dialogId = nextDialogId();
     callbacks_.emplace(dialogId, callback);
+    return dialogId;
 }
 
 HLXPlugins::IPluginDialogCallback* DialogCallbacksContainer::find(std::uint32_t dialogId) const
@@ -17,6 +27,10 @@ HLXPlugins::IPluginDialogCallback* DialogCallbacksContainer::find(std::uint32_t 
 
 std::uint32_t nextDialogId() noexcept
 {
-    static std::atomic<std::uint32_t> counter{0};
-    return ++counter;
+    return ++lastDialogId;
+}
+
+void continueDialogIdsAt(std::uint32_t next) noexcept
+{
+    lastDialogId = next - 1;
 }

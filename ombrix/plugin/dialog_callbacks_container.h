@@ -11,8 +11,10 @@
 // one mutex guards the map (lookups are rare and short, so nothing finer pays).
 class DialogCallbacksContainer {
 public:
-    // An id already present keeps its first callback.
-    void add(std::uint32_t dialogId, HLXPlugins::IPluginDialogCallback* callback);
+    // Keeps the callback under a new id from the process-wide counter and
+    // returns it. Once the counter wraps, ids still held here and 0 are
+    // skipped, so that an answer never reaches another dialog's callback.
+    std::uint32_t add(HLXPlugins::IPluginDialogCallback* callback);
     // The stored callback, or null. Entries stay: a dialog reported twice runs twice.
     HLXPlugins::IPluginDialogCallback* find(std::uint32_t dialogId) const;
 
@@ -21,5 +23,8 @@ private:
     std::map<std::uint32_t, HLXPlugins::IPluginDialogCallback*> callbacks_;
 };
 
-// The process-wide dialog id counter: 1 for the first request, unique after.
+// The process-wide dialog id counter: 1 for the first request, then each next
+// one, wrapping after 2^32 requests.
 std::uint32_t nextDialogId() noexcept;
+// Where the counter goes on (tests only: the wrap without 2^32 requests).
+void continueDialogIdsAt(std::uint32_t next) noexcept;

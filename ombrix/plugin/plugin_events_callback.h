@@ -4,6 +4,7 @@
 #include "ombrix_interfaces.h"
 #include "system/win32/com_global_interface_table.h"
 
+#include <atomic>
 #include <cstdint>
 #include <source_location>
 
@@ -31,7 +32,8 @@ private:
     template <typename Call>
     void forward(Call&& call, const std::source_location& where = std::source_location::current()) noexcept;
 
-    std::uint32_t pluginId_ = 0;
-    std::uint32_t mainThreadId_ = 0;
+    // A later start rewrites them while plug-in threads read them.
+    std::atomic<std::uint32_t> pluginId_{0};
+    std::atomic<std::uint32_t> mainThreadId_{0};
     GlobalInterfaceHolder<::IUpdatePluginEvents> events_;
 };

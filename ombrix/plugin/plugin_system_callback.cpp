@@ -251,7 +251,9 @@ std::int32_t PluginSystemCallback::showShortDialog(const wchar_t* message, const
 {
     if (buttons == nullptr)
         return -1;
-    const HLXPlugins::DialogInfo info{caption, message, 0, nullptr, buttonCount, buttons, buttons[0].id,
+    // No buttons, no default one: there is no first button to read.
+    const std::int32_t defaultButton = buttonCount > 0 ? buttons[0].id : 0;
+    const HLXPlugins::DialogInfo info{caption, message, 0, nullptr, buttonCount, buttons, defaultButton,
                                       style, type, nullptr, false, false};
     return showDialogEx(&info, callback);
 }
@@ -282,9 +284,7 @@ try {
         HOST_LOG(LogLevel::Error, withPluginId(pluginId_, Automation::failureText(converted.failure)));
         return -1;
     }
-    const std::uint32_t dialogId = nextDialogId();
-    if (dialogCallbacks_)
-        dialogCallbacks_->add(dialogId, callback);
+    const std::uint32_t dialogId = dialogCallbacks_ ? dialogCallbacks_->add(callback) : nextDialogId();
     const HRESULT result = system->showDialogEx(pluginId_, dialogId, converted.dialog.get());
     if (FAILED(result)) {
         if (!HostEnd::launcherCallFailed(result))
@@ -301,8 +301,13 @@ std::int32_t PluginSystemCallback::setLanguageSubstitutions(const wchar_t* defau
 try {
     HOST_LOG(LogLevel::Info, withPluginId(pluginId_, L"Set languages subs: defaultLanguage=%s, languagesCount=%d"),
              defaultLanguage != nullptr ? defaultLanguage : L"(null)", languagesCount);
-    if (languagesCount <= 0 || substitutions == nullptr) {
+    if (languagesCount <= 0) {
         HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"Invalid argument: languagesCount=%d"), languagesCount);
+        return -1;
+    }
+    if (substitutions == nullptr) {
+        HOST_LOG(LogLevel::Error, withPluginId(pluginId_, L"Invalid argument: substitutions=(null), languagesCount=%d"),
+                 languagesCount);
         return -1;
     }
     if (const std::int32_t bad = invalidElement(substitutions, languagesCount, &HLXPlugins::LanguageSubstitution::substitutes);

@@ -20,11 +20,15 @@ bool PluginProcess::start(const std::wstring& hostPath, const std::wstring& work
                           bool blackListDisabled)
 {
     // The notification of the process this one replaces may be running: it
-    // must see either the old handles or the new ones, never a mix.
-    const std::lock_guard lock(UpdatePluginProcess::processWaitLock);
-    resetHandles();
+    // must see either the old handles or the new ones, never a mix. The start
+    // itself runs without the lock, which is not recursive and which that
+    // notification waits for.
+    {
+        const std::lock_guard lock(UpdatePluginProcess::processWaitLock);
+        resetHandles();
+        pluginId = id;
+    }
     const std::wstring parameters = composePluginHostCommandLine(id, processSettings().logPath, blackListDisabled);
-    pluginId = id;
 
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof(execute);
@@ -39,6 +43,7 @@ bool PluginProcess::start(const std::wstring& hostPath, const std::wstring& work
                  hostPath.c_str(), static_cast<unsigned>(::GetLastError()));
         return false;
     }
+    const std::lock_guard lock(UpdatePluginProcess::processWaitLock);
     processHandle.reset(execute.hProcess);
     if (!::RegisterWaitForSingleObject(&waitHandle, processHandle.get(), &PluginProcess::processEnded, this, INFINITE,
                                        WT_EXECUTEONLYONCE)) {

@@ -12,6 +12,7 @@
 #include "plugin_text.h"
 #include "process_settings.h"
 #include "process_values.h"
+#include "system/win32/last_error.h"
 #include "terminate_now.h"
 
 #include <shellapi.h>
@@ -219,54 +220,56 @@ HRESULT CUpdatePlugin::initialize(IPluginSystem* srvApp, ULONG id)
         logLine(Here::current(), LogLevel::Error, L"error: invalid srvApp arg (initialization)");
         return E_INVALIDARG;
     }
-    initializeCalled = true;
-    pluginSystem = srvApp;
-    pluginId = id;
-
-    if (!systemCallback->init(pluginSystem, pluginId)) {
-        logLine(Here::current(), LogLevel::Error, L"failed to init system callback (initialization)");
-        return E_FAIL;
-    }
-    systemCallback->setDialogCallbacks(dialogCallbacks);
-
-    UniqueBstr pluginPathText;
-    if (const HRESULT hr = pluginSystem->getPluginPath(pluginId, pluginPathText.put()); FAILED(hr)) {
-        logLine(Here::current(), LogLevel::Error, L"failed getPluginPath (initialization), HRESULT = 0x%x", static_cast<unsigned>(hr));
-        return hr;
-    }
-    const std::wstring pluginPath = take(pluginPathText);
-    logLine(Here::current(), LogLevel::Info, L"plugin have got plugin path from server: %s", pluginPath.c_str());
-
-    UniqueBstr workDirText;
-    if (const HRESULT hr = pluginSystem->getGameWorkDir(pluginId, workDirText.put()); FAILED(hr)) {
-        logLine(Here::current(), LogLevel::Error, L"failed getGameWorkDir (initialization), HRESULT = 0x%x", static_cast<unsigned>(hr));
-        return hr;
-    }
-    const std::wstring workDir = take(workDirText);
-    logLine(Here::current(), LogLevel::Info, L"plugin have got workDir from server: %s", workDir.c_str());
-
-    const std::wstring fullPluginPath = composeFullPluginPath(workDir, pluginPath);
-    logLine(Here::current(), LogLevel::Info, L"full plugin path: %s", fullPluginPath.c_str());
-    if (!verifyEmbeddedSignature(fullPluginPath)) {
-        logLine(Here::current(), LogLevel::Error, L"failed verifyEmbeddedSignature, fullPluginPath = %s (initialization)",
-                fullPluginPath.c_str());
-        return E_FAIL;
-    }
-    // The plug-in finds its own files relative to the game.
-    if (!::SetCurrentDirectoryW(workDir.c_str())) {
-        logLine(Here::current(), LogLevel::Error, L"failed SetCurrentDirectoryW, workDir = %s (initialization)", workDir.c_str());
-        return E_FAIL;
-    }
     const Here here = Here::current();
-    return operation(L"initialize", [&]() -> HRESULT {
-        try {
-            return loadPlugin(fullPluginPath);
-        } catch (...) {
-            return failed(
-                {L"error: std exception - %s (initialization)", L"fatal error: unknown exception (initialization)"},
-                E_FAIL, here);
+    // Out of memory in any step is the operation's failure, never an exception out of it.
+    try {
+        initializeCalled = true;
+        pluginSystem = srvApp;
+        pluginId = id;
+
+        if (!systemCallback->init(pluginSystem, pluginId)) {
+            logLine(Here::current(), LogLevel::Error, L"failed to init system callback (initialization)");
+            return E_FAIL;
         }
-    });
+        systemCallback->setDialogCallbacks(dialogCallbacks);
+
+        UniqueBstr pluginPathText;
+        if (const HRESULT hr = pluginSystem->getPluginPath(pluginId, pluginPathText.put()); FAILED(hr)) {
+            logLine(Here::current(), LogLevel::Error, L"failed getPluginPath (initialization), HRESULT = 0x%x",
+                    static_cast<unsigned>(hr));
+            return hr;
+        }
+        const std::wstring pluginPath = take(pluginPathText);
+        logLine(Here::current(), LogLevel::Info, L"plugin have got plugin path from server: %s", pluginPath.c_str());
+
+        UniqueBstr workDirText;
+        if (const HRESULT hr = pluginSystem->getGameWorkDir(pluginId, workDirText.put()); FAILED(hr)) {
+            logLine(Here::current(), LogLevel::Error, L"failed getGameWorkDir (initialization), HRESULT = 0x%x",
+                    static_cast<unsigned>(hr));
+            return hr;
+        }
+        const std::wstring workDir = take(workDirText);
+        logLine(Here::current(), LogLevel::Info, L"plugin have got workDir from server: %s", workDir.c_str());
+
+        const std::wstring fullPluginPath = composeFullPluginPath(workDir, pluginPath);
+        logLine(Here::current(), LogLevel::Info, L"full plugin path: %s", fullPluginPath.c_str());
+        if (!verifyEmbeddedSignature(fullPluginPath)) {
+            logLine(Here::current(), LogLevel::Error,
+                    L"failed verifyEmbeddedSignature, fullPluginPath = %s (initialization)", fullPluginPath.c_str());
+            return E_FAIL;
+        }
+        // The plug-in finds its own files relative to the game.
+        if (!::SetCurrentDirectoryW(workDir.c_str())) {
+            logLine(Here::current(), LogLevel::Error, L"failed SetCurrentDirectoryW, workDir = %s (initialization)",
+                    workDir.c_str());
+            return E_FAIL;
+        }
+        return operation(L"initialize", [&] { return loadPlugin(fullPluginPath); });
+    } catch (...) {
+        return failed(
+            {L"error: std exception - %s (initialization)", L"fatal error: unknown exception (initialization)"}, E_FAIL,
+            here);
+    }
 }
 
 HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
@@ -277,7 +280,7 @@ HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
         const DWORD lastError = ::GetLastError();
         log(LogLevel::Error, L"error: failed LoadLibraryW, pluginPath = %s (initialization), lastErr: 0x%x", here,
             fullPluginPath.c_str(), static_cast<unsigned>(lastError));
-        return HRESULT_FROM_WIN32(lastError);
+        return System::Win32::failureFromError(lastError);
     }
     const auto getObject = reinterpret_cast<DllGetPluginObjectFunction>(
         reinterpret_cast<void*>(::GetProcAddress(pluginModule.get(), kDllGetPluginObjectName)));
@@ -286,7 +289,7 @@ HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
         log(LogLevel::Error,
             L"error: failed GetProcAddress of DllGetPluginObject, pluginPath = %s (initialization), lastErr: 0x%x", here,
             fullPluginPath.c_str(), static_cast<unsigned>(lastError));
-        return HRESULT_FROM_WIN32(lastError);
+        return System::Win32::failureFromError(lastError);
     }
     IPluginDllObject* object = nullptr;
     if (!PluginCall::guarded([&] { return getObject(&object); }) || object == nullptr) {

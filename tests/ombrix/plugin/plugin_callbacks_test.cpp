@@ -250,6 +250,23 @@ TEST_F(PluginCallbacks, DialogsReachTheLauncherAndTheirAnswersTheCallback)
                             "called IPluginSystemEvents::onDialogFinish(5, 42) -> S_OK"));
 }
 
+// The short forms take the first button as the default one: with a count of 0
+// they read no button, not even where the pointer leads to no memory at all.
+TEST(PluginSystemCallbackDialogs, ShortFormsWithoutButtonsReadNoButton)
+{
+    constexpr SIZE_T kPage = 4096;
+    auto* pages = static_cast<char*>(::VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD previous = 0;
+    ASSERT_TRUE(::VirtualProtect(pages + kPage, kPage, PAGE_NOACCESS, &previous));
+    const auto* nowhere = reinterpret_cast<const HLXPlugins::DialogButton*>(pages + kPage);
+    PluginSystemCallback system;
+    RecordingCallback callback;
+    EXPECT_EQ(system.showDialog(L"Text", L"Title", 0, nowhere, 7, &callback), -1);
+    EXPECT_EQ(system.showStyledDialog(L"Text", L"Title", 0, nowhere, 7, &callback), -1);
+    ::VirtualFree(pages, 0, MEM_RELEASE);
+}
+
 TEST_F(PluginCallbacks, ForwardersReachTheLauncherWithThePluginId)
 {
     bind(L"--main-window=4294967298");
@@ -455,7 +472,7 @@ TEST_F(PluginCallbacks, LanguageDataTravelsWithNullStringsAndBadArgumentsStayHer
         {[&] { return system_.setLanguageSubstitutions(nullptr, 2, substitutions); }, 0, nullptr},
         {[&] { return system_.setLanguageSubstitutions(L"en", 0, substitutions); }, -1, "Invalid argument: languagesCount=0"},
         {[&] { return system_.setLanguageSubstitutions(L"en", -3, substitutions); }, -1, "Invalid argument: languagesCount=-3"},
-        {[&] { return system_.setLanguageSubstitutions(L"en", 2, nullptr); }, -1, "Invalid argument: languagesCount=2"},
+        {[&] { return system_.setLanguageSubstitutions(L"en", 2, nullptr); }, -1, "Invalid argument: substitutions=(null), languagesCount=2"},
         {[&] { return system_.setLanguageSubstitutions(L"en", 1, negative); }, -1,
          "Invalid argument: substitution 0 has count=-1"},
         {[&] { return system_.setMultiLanguageDictionary(1, dictionaries); }, 0, nullptr},

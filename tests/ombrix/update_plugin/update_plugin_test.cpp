@@ -5,6 +5,7 @@
 #include "update_plugin/plugin_path.h"
 #include "update_plugin/process_values.h"
 #include "update_plugin/update_plugin.h"
+#include "system/win32/com_object.h"
 #include "system/win32/com_scope.h"
 #include "system/win32/unique_resource.h"
 
@@ -13,6 +14,7 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <new>
 
 namespace {
 
@@ -53,6 +55,53 @@ TEST(UpdatePluginLifetime, HasOneReferenceFromCreationAndEndsWithTheLast)
     EXPECT_FALSE(UpdatePluginProcess::pluginObjectsReleased);
     EXPECT_EQ(plugin->Release(), 0u);
     EXPECT_TRUE(UpdatePluginProcess::pluginObjectsReleased);
+}
+
+// A launcher in this process whose answer to getPluginPath runs out of memory
+// the way the host's own first steps can: with std::bad_alloc.
+class LauncherOutOfMemory : public System::Win32::ComObject<IPluginSystem> {
+public:
+    HRESULT STDMETHODCALLTYPE getPluginPath(ULONG, BSTR*) override { throw std::bad_alloc(); }
+    // Nothing else is asked before it.
+    HRESULT STDMETHODCALLTYPE language(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE mainWindow(LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE restartAgent(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE writeLog(BSTR, LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE registerAdminHost(IAdminHostProcess*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ombrixClosed(ULONG, ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE registerPlugin(IUpdatePlugin*, ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE unregisterPlugin(IUpdatePlugin*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE reserved9() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE reserved11() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE getGameWorkDir(ULONG, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE setGameCanStart(ULONG, VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE setCurrentPartIntegrity(ULONG, VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE setCurrentPartVersion(ULONG, BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE installationId(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE showDialogEx(ULONG, ULONG, DialogAutomation) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE setLanguageSubstitutions(ULONG, BSTR, LONG, LanguageSubstitutionAutomation*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE setMultiLanguageDictionary(ULONG, LONG, LanguageDictionaryAutomation*) override
+    {
+        return E_NOTIMPL;
+    }
+};
+
+// Out of memory in the first steps of initialize is its failure, not an
+// exception out of a COM method (which would end the binding with 3, not 6).
+TEST(UpdatePluginInitialize, OutOfMemoryBeforeTheDllIsLoadedIsAFailure)
+{
+    const ComScope apartment;
+    ComPtr<IUpdatePlugin> plugin;
+    ASSERT_EQ(CUpdatePlugin::CreateInstance(&plugin), S_OK);
+    const ComPtr<LauncherOutOfMemory> launcher = System::Win32::ComObject<IPluginSystem>::create<LauncherOutOfMemory>();
+    HRESULT result = S_OK;
+    EXPECT_NO_THROW(result = plugin->initialize(launcher.Get(), 1));
+    EXPECT_EQ(result, E_FAIL);
+    // Taken once, and refused ever after.
+    EXPECT_EQ(plugin->initialize(launcher.Get(), 1), E_UNEXPECTED);
 }
 
 // Before initialize there is no plug-in object: every operation that would
