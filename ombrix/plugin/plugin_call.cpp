@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 // The guard's frame (plugin_call_<architecture>.S) and its exception handler.
 extern "C" {
 int ombrix_plugin_call_thunk(PluginCall::Detail::Body body, void* context);
@@ -38,6 +42,19 @@ constexpr DWORD kMsvcException = 0xE06D7363;
 constexpr DWORD kGccExceptionMask = 0xF0FFFFFF;
 constexpr DWORD kGccException = 0x20474343;
 
+// The first parameter of an MSVC throw: the versions of its throw information.
+constexpr ULONG_PTR kMsvcMagics[] = {0x19930520, 0x19930521, 0x19930522};
+#if defined(_WIN64)
+// Magic, thrown object, throw information, and the image base its fields are relative to.
+constexpr DWORD kMsvcParameters = 4;
+using ThrownObjectDestructor = void (*)(void* object);
+#else
+constexpr DWORD kMsvcParameters = 3;
+using ThrownObjectDestructor = void(__attribute__((thiscall)) *)(void* object);
+#endif
+// Where the throw information keeps the thrown object's destructor (after its attributes).
+constexpr std::size_t kDestructorOffset = 4;
+
 enum class Escape { Ours, Foreign, Crash };
 
 Escape classify(DWORD code)
@@ -63,6 +80,35 @@ Escape classify(DWORD code)
              static_cast<unsigned>(code), record->ExceptionAddress);
     filter(&pointers);
     terminateNow(code);
+}
+
+// The catch block that would have ended an MSVC throw destroys the thrown
+// object, and with it what the object holds (a message on the plug-in's heap,
+// say). The host catches none, so it does the same before the unwind takes the
+// frame the object lives in; without it, every foreign throw leaks.
+void destroyThrownObject(const EXCEPTION_RECORD& record) noexcept
+{
+    const ULONG_PTR* parameters = record.ExceptionInformation;
+    if (record.NumberParameters < kMsvcParameters ||
+        std::find(std::begin(kMsvcMagics), std::end(kMsvcMagics), parameters[0]) == std::end(kMsvcMagics))
+        return;
+    void* object = reinterpret_cast<void*>(parameters[1]);
+    const auto* throwInfo = reinterpret_cast<const unsigned char*>(parameters[2]);
+    if (object == nullptr || throwInfo == nullptr)
+        return;
+#if defined(_WIN64)
+    std::int32_t destructorRva = 0;
+    std::memcpy(&destructorRva, throwInfo + kDestructorOffset, sizeof(destructorRva));
+    if (destructorRva == 0)
+        return;
+    const auto destructor = reinterpret_cast<ThrownObjectDestructor>(parameters[3] + destructorRva);
+#else
+    ThrownObjectDestructor destructor = nullptr;
+    std::memcpy(&destructor, throwInfo + kDestructorOffset, sizeof(destructor));
+    if (destructor == nullptr)
+        return;
+#endif
+    destructor(object);
 }
 
 // Unwinds the plug-in's frames (running its destructors) and resumes the thunk,
@@ -93,6 +139,7 @@ extern "C" EXCEPTION_DISPOSITION ombrix_plugin_call_handler(EXCEPTION_RECORD* re
     case Escape::Ours:
         return ExceptionContinueSearch;
     case Escape::Foreign:
+        destroyThrownObject(*record);
         resume(record, frame, context, dispatch);
     case Escape::Crash:
         break;
