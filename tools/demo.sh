@@ -32,7 +32,8 @@ simulate() {
 show() {
   local title=$1; shift
   printf '\n### %s\n$ ombrix.exe %s\n' "$title" "$*"
-  "$run" "$bin/ombrix.exe" "$@" | tr -d '\r' | sed 's/^/  stdout: /'
+  # Through the relay: the exit code the launcher sees (see ./dev.sh wine).
+  "$run" "$bin/exit-code-relay.exe" "$(winpath "$bin/ombrix.exe")" "$@" | tr -d '\r' | sed 's/^/  stdout: /'
   printf '  exit code: %s\n' "${PIPESTATUS[0]}"
   show_log
 }
