@@ -57,3 +57,20 @@ function(ombrix_split_debug_info target)
         WORKING_DIRECTORY "$<TARGET_FILE_DIR:${target}>"
         VERBATIM)
 endfunction()
+
+# A version resource for a shipped file: the project's version, a description
+# and the file's name. The package reads the version from version.txt.
+function(ombrix_version_resource target description)
+    set(OMBRIX_FILE_DESCRIPTION "${description}")
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+        set(OMBRIX_FILE_TYPE VFT_APP)
+        set(OMBRIX_FILE_NAME "${target}.exe")
+    else()
+        set(OMBRIX_FILE_TYPE VFT_DLL)
+        set(OMBRIX_FILE_NAME "${target}.dll")
+    endif()
+    configure_file("${CMAKE_SOURCE_DIR}/cmake/version.rc.in" "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc" @ONLY)
+    target_sources(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
+endfunction()
+file(WRITE "${CMAKE_BINARY_DIR}/version.txt" "${PROJECT_VERSION}\n")
