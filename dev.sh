@@ -11,7 +11,7 @@ stamps="$build/.stamps"
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64
           cmake ninja-build libboost-dev libcereal-dev libutfcpp-dev libmsgsl-dev googletest
           xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev libzycore-dev dpkg-dev
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev zip)
 
 log() { printf '== %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -405,6 +405,16 @@ cmd_bench() {
   log "results in build/bench/results.md and build/bench/results.json"
 }
 
+# The release of the 32-bit product: build/package/ombrix-<version>-win32.zip,
+# its symbols, the SDK and SHA256SUMS, packed twice to prove them reproducible.
+cmd_package() {
+  cmd_setup
+  [ -f "$build/i686/build.ninja" ] || cmake --preset i686 -S "$root" >/dev/null
+  log "building the 32-bit product"
+  cmake --build "$build/i686" --target ombrix ombrixPS
+  "$root/tools/package/package.sh" "$root" "$build/i686/bin" "$build/package"
+}
+
 case "${1:-}" in
   setup) shift; cmd_setup "$@" ;;
   build) shift; cmd_setup; cmd_build "$@" ;;
@@ -413,6 +423,7 @@ case "${1:-}" in
   demo) shift; cmd_demo "$@" ;;
   bench) shift; cmd_bench "$@" ;;
   soak) shift; cmd_soak "$@" ;;
+  package) shift; cmd_package "$@" ;;
   fuzz) shift; cmd_fuzz "$@" ;;
-  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench|fuzz [SECONDS]|soak [ctest args]" >&2; exit 2 ;;
+  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench|fuzz [SECONDS]|soak [ctest args]|package" >&2; exit 2 ;;
 esac

@@ -32,6 +32,9 @@ else()
     set(OMBRIX_RUN_TESTS OFF)
 endif()
 
+# The same sources give the same binaries: no link time in the PE header.
+add_link_options(-Wl,--no-insert-timestamp)
+
 # A GoogleTest program; registered with CTest where it can run.
 function(ombrix_add_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
@@ -51,9 +54,11 @@ endfunction()
 # <file>.debug beside it, which debuggers find through the image's debug link.
 function(ombrix_split_debug_info target)
     add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:${target}>" "$<TARGET_FILE:${target}>.debug"
-        COMMAND "${CMAKE_OBJCOPY}" --strip-debug "--add-gnu-debuglink=$<TARGET_FILE:${target}>.debug"
-                "$<TARGET_FILE:${target}>"
+        # objcopy stamps the PE header with the time unless told a fixed one.
+        COMMAND "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=0 "${CMAKE_OBJCOPY}" --only-keep-debug
+                "$<TARGET_FILE:${target}>" "$<TARGET_FILE:${target}>.debug"
+        COMMAND "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=0 "${CMAKE_OBJCOPY}" --strip-debug
+                "--add-gnu-debuglink=$<TARGET_FILE:${target}>.debug" "$<TARGET_FILE:${target}>"
         WORKING_DIRECTORY "$<TARGET_FILE_DIR:${target}>"
         VERBATIM)
 endfunction()
