@@ -11,6 +11,7 @@
 #include <wrl/client.h>
 
 #include <new>
+#include <source_location>
 
 using Microsoft::WRL::ComPtr;
 
@@ -26,8 +27,11 @@ BSTR itemName(const wchar_t* name)
     return text;
 }
 
-// The launcher's plug-in system, from the Running Object Table; null when absent.
-ComPtr<IPluginSystem> findPluginSystem(bool allowFallback)
+using Here = std::source_location;
+
+// The launcher's plug-in system, from the Running Object Table; null when
+// absent. Its lines carry the binding function's name, `where` it was called.
+ComPtr<IPluginSystem> findPluginSystem(bool allowFallback, const Here& where)
 {
     ComPtr<IUnknown> object;
     HRESULT hr = lookupRunningObject(itemName(kLauncherItemName), &object);
@@ -36,14 +40,15 @@ ComPtr<IPluginSystem> findPluginSystem(bool allowFallback)
         hr = lookupRunningObject(itemName(kLauncherFallbackItemName), &object);
     }
     if (hr != S_OK) {
-        HOST_LOG(LogLevel::Error, L"cannot get a plugin-system object from ROT, HRESULT = 0x%x",
-                 static_cast<unsigned>(hr));
+        Log::logAtCallSite(where, L"cannot get a plugin-system object from ROT, HRESULT = 0x%x", LogLevel::Error,
+                           static_cast<unsigned>(hr));
         return nullptr;
     }
     ComPtr<IPluginSystem> system;
     hr = object.As(&system);
     if (FAILED(hr) || !system) {
-        HOST_LOG(LogLevel::Error, L"plugin-system typelib not registered, HRESULT = 0x%x", static_cast<unsigned>(hr));
+        Log::logAtCallSite(where, L"plugin-system typelib not registered, HRESULT = 0x%x", LogLevel::Error,
+                           static_cast<unsigned>(hr));
         return nullptr;
     }
     return system;
@@ -57,17 +62,17 @@ void watchLauncher(const ComPtr<IPluginSystem>& system)
 }
 
 // The object's own account of a failure: nothing when it cannot give one.
-void logWithObjectError(IUpdatePlugin& plugin, const wchar_t* message, HRESULT hr)
+void logWithObjectError(IUpdatePlugin& plugin, const wchar_t* message, HRESULT hr, const Here& where = Here::current())
 {
     System::Win32::UniqueBstr text;
     if (SUCCEEDED(plugin.error(text.put())))
-        HOST_LOG(LogLevel::Error, message, static_cast<unsigned>(hr), text ? text.get() : L"");
+        Log::logAtCallSite(where, message, LogLevel::Error, static_cast<unsigned>(hr), text ? text.get() : L"");
 }
 
 bool initializePlugin(std::uint32_t pluginId)
 {
     HOST_LOG(LogLevel::Info, L"initalizing 'ombrix' system for plugin_id = %d", pluginId);
-    const ComPtr<IPluginSystem> system = findPluginSystem(true);
+    const ComPtr<IPluginSystem> system = findPluginSystem(true, Here::current());
     if (!system)
         return false;
     ComPtr<IUpdatePlugin> plugin;
@@ -90,7 +95,7 @@ bool initializePlugin(std::uint32_t pluginId)
 bool registerAdminHost()
 {
     // The admin host serves the launcher only: no fallback name.
-    const ComPtr<IPluginSystem> system = findPluginSystem(false);
+    const ComPtr<IPluginSystem> system = findPluginSystem(false, Here::current());
     if (!system)
         return false;
     ComPtr<IUpdatePlugin> plugin;

@@ -264,7 +264,7 @@ HRESULT CUpdatePlugin::initialize(IPluginSystem* srvApp, ULONG id)
                     workDir.c_str());
             return E_FAIL;
         }
-        return operation(L"initialize", [&] { return loadPlugin(fullPluginPath); });
+        return operation(L"initialize", [&] { return loadPlugin(fullPluginPath, here); });
     } catch (...) {
         return failed(
             {L"error: std exception - %s (initialization)", L"fatal error: unknown exception (initialization)"}, E_FAIL,
@@ -272,9 +272,8 @@ HRESULT CUpdatePlugin::initialize(IPluginSystem* srvApp, ULONG id)
     }
 }
 
-HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath)
+HRESULT CUpdatePlugin::loadPlugin(const std::wstring& fullPluginPath, const Here& here)
 {
-    const Here here = Here::current();
     pluginModule.reset(::LoadLibraryW(fullPluginPath.c_str()));
     if (!pluginModule) {
         const DWORD lastError = ::GetLastError();

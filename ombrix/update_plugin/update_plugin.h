@@ -100,7 +100,8 @@ private:
     template <typename Read>
     HRESULT readText(const wchar_t* name, BSTR* val, Read&& read, const Here& where = Here::current());
     bool loaded(std::wstring_view invalidStateLine, const Here& where) const noexcept;
-    HRESULT loadPlugin(const std::wstring& fullPluginPath);
+    // Steps of initialize: its lines carry initialize's call site `here`.
+    HRESULT loadPlugin(const std::wstring& fullPluginPath, const Here& here);
 
     std::uint32_t pluginId = 0;
     Microsoft::WRL::ComPtr<IPluginSystem> pluginSystem;
