@@ -167,8 +167,8 @@ protected:
 };
 
 // The ids IPluginSystem::queryInterface knows.
-inline constexpr const wchar_t* kIPluginSystemId = L"7FBDFD9F-695B-4CAA-B59F-09F0F7A4EAD3";
-inline constexpr const wchar_t* kIPluginSystemInternalId = L"A66984D9-9C6E-4790-AC06-727A076B41A0";
+constexpr const wchar_t* kIPluginSystemId = L"7FBDFD9F-695B-4CAA-B59F-09F0F7A4EAD3";
+constexpr const wchar_t* kIPluginSystemInternalId = L"A66984D9-9C6E-4790-AC06-727A076B41A0";
 
 // Passed to IPluginDllObject::start; valid until the plug-in's deinitialize
 // has returned. Reports may come from any thread.
@@ -229,7 +229,7 @@ protected:
 //              #pragma comment(linker, "/EXPORT:DllGetPluginObject=_DllGetPluginObject@4")).
 // On success write the object and return true.
 using DllGetPluginObjectFunction = bool(HLX_PLUGINS_WINAPI*)(IPluginDllObject** object);
-inline constexpr const char* kDllGetPluginObjectName = "DllGetPluginObject";
+constexpr const char* kDllGetPluginObjectName = "DllGetPluginObject";
 
 // The layout the host expects on 32-bit Windows.
 #if defined(_WIN32) && !defined(_WIN64)
