@@ -23,6 +23,21 @@ std::string toUtf8(std::u16string_view text)
     }
 }
 
+std::string toUtf8Replacing(std::u16string_view text)
+{
+    constexpr char16_t kReplacement = 0xFFFD;
+    const auto high = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    const auto low = [](char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+    std::u16string sound(text);
+    for (std::size_t i = 0; i < sound.size(); ++i) {
+        if (high(sound[i]) && i + 1 < sound.size() && low(sound[i + 1]))
+            ++i;
+        else if (high(sound[i]) || low(sound[i]))
+            sound[i] = kReplacement;
+    }
+    return toUtf8(sound);
+}
+
 std::u16string fromUtf8ToUtf16(std::string_view text)
 {
     try {
@@ -49,6 +64,11 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16"
 std::string toUtf8(std::wstring_view text)
 {
     return toUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+
+std::string toUtf8Replacing(std::wstring_view text)
+{
+    return toUtf8Replacing(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 std::wstring fromUtf8(std::string_view text)

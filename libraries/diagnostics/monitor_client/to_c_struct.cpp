@@ -24,7 +24,7 @@ void check(int result)
 template <class S>
 void set(Api::SetText<S> setter, const Handle<S>& handle, const std::wstring& text)
 {
-    check(setter(handle.get(), Err::toUtf8(text).c_str()));
+    check(setter(handle.get(), Err::toUtf8Replacing(text).c_str()));
 }
 template <class S>
 void set(Api::SetText<S> setter, const Handle<S>& handle, const std::string& text)
@@ -56,7 +56,7 @@ void set(Api::SetStruct<S, T> setter, const Handle<S>& handle, const Handle<T>& 
 template <class S, class T>
 void insert(Api::InsertNamed<S, T> setter, const Handle<S>& handle, const std::wstring& name, const Handle<T>& nested)
 {
-    check(setter(handle.get(), Err::toUtf8(name).c_str(), nested.get()));
+    check(setter(handle.get(), Err::toUtf8Replacing(name).c_str(), nested.get()));
 }
 
 template <class E>
@@ -97,7 +97,7 @@ Handle<VESK_CLIENT_INFO> ToCStruct(const ConfigurationTable& api, const ClientIn
         set(api->CI_InsertRestartArguments, handle, argument);
     set(api->CI_SetLongDescr, handle, value.LongDescr);
     for (const auto& [key, data] : value.CustomClientData)
-        check(api->CI_InsertCustomClientData(handle.get(), Err::toUtf8(key).c_str(), Err::toUtf8(data).c_str()));
+        check(api->CI_InsertCustomClientData(handle.get(), Err::toUtf8Replacing(key).c_str(), Err::toUtf8Replacing(data).c_str()));
     set(api->CI_SetBuildCommitHash, handle, value.BuildCommitHash);
     return handle;
 }

@@ -196,4 +196,14 @@ TEST(Utf, RoundTripsAndMarksInvalidInput)
     EXPECT_EQ(Err::toUtf8(std::wstring()), "");
 }
 
+// Paths for crash reporting: a lone surrogate must not turn the whole path into
+// "(invalid string)", a relative folder of that name.
+TEST(Utf, ReplacesOnlyTheBrokenCharactersWhereTextMustArrive)
+{
+    EXPECT_EQ(Err::toUtf8Replacing(std::wstring(L"C:\\Spiele\\\xD800x\\Gr\u00f6\u00dfe")),
+              "C:\\Spiele\\\xEF\xBF\xBDx\\Gr\xC3\xB6\xC3\x9F" "e");
+    EXPECT_EQ(Err::toUtf8Replacing(std::wstring(L"\xDC00\xD800")), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(Err::toUtf8Replacing(std::wstring(L"\U0001F600")), "\xF0\x9F\x98\x80");
+}
+
 } // namespace
