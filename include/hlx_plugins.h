@@ -137,7 +137,10 @@ public:
     virtual std::int32_t showStyledDialog(const wchar_t* message, const wchar_t* caption, std::uint32_t buttonCount,
                                           const DialogButton* buttons, std::uint32_t type,
                                           IPluginDialogCallback* callback) = 0;
-    // The callback must stay valid until its onDialogFinish has run.
+    // The callback must stay valid until the plug-in's deinitialize has
+    // returned: the host keeps it for its dialog id, and a launcher may report
+    // the same dialog's end more than once, each time to this callback (on the
+    // host's main thread). Act on the first answer only if that matters.
     virtual std::int32_t showDialogEx(const DialogInfo* info, IPluginDialogCallback* callback) = 0;
 
 protected:

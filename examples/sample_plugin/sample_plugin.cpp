@@ -153,13 +153,17 @@ public:
 private:
     // Its onDialogFinish runs on the host's main thread once the user has
     // answered. It lives as long as the plug-in, so it stays valid however
-    // late the answer comes.
+    // late the answer comes; a launcher may report the same dialog twice, and
+    // only the first answer finishes the run.
     class DialogAnswer final : public IPluginDialogCallback {
     public:
         explicit DialogAnswer(SamplePlugin& plugin) : plugin_(plugin) {}
 
         void onDialogFinish(std::int32_t eventId) override
         {
+            if (answered_)
+                return;
+            answered_ = true;
             const bool install = eventId == kInstallButton;
             plugin_.events_->onStatusInfo(install ? L"Answer: install now" : L"Answer: later");
             plugin_.events_->onFinish(install);
@@ -167,6 +171,7 @@ private:
 
     private:
         SamplePlugin& plugin_;
+        bool answered_ = false; // the host's main thread only
     };
 
     static constexpr std::int32_t kInstallButton = 1;

@@ -142,6 +142,13 @@ INSTANTIATE_TEST_SUITE_P(
                      L"expect-exit 0"},
                     {}, {"IUpdatePluginEvents::onFinish(1, true)"}, {}, L"", kFirstItem,
                     std::pair{std::string("IUpdatePluginEvents::onProgress(1, "), std::size_t{16 * 200}}},
+        // What authors copy acts on a dialog's first answer only.
+        SessionCase{.name = "SamplePluginFinishesOnceWhenItsDialogIsReportedTwice",
+                    .plugin = L"sample_plugin.dll",
+                    .steps = {L"await-plugin", L"call start => S_OK", L"await-finish",
+                              L"call onDialogFinish 1 2 => S_OK", L"call deinitialize => S_OK", L"expect-exit 0"},
+                    .logged = {"dialog event id received: 2"},
+                    .counted = std::pair{std::string("IUpdatePluginEvents::onFinish(1, "), std::size_t{1}}},
         SessionCase{"DialogIsAnsweredWithItsFirstButton", L"dialog",
                     {L"await-plugin", L"call start => S_OK", L"await-finish", L"call onDialogFinish 1 2 => S_OK",
                      L"call onDialogFinish 99 1 => E_UNEXPECTED", L"call deinitialize => S_OK", L"expect-exit 0"},

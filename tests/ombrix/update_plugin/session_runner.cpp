@@ -33,7 +33,8 @@ std::wstring SessionRunner::simulatorArguments(const SessionCase& session)
 {
     // Every test plug-in keeps its diary of the host's calls beside the log.
     ::SetEnvironmentVariableW(L"TEST_PLUGIN_DIARY", diary_.c_str());
-    const std::wstring plugin = std::wstring(L"test_plugin_") + session.plugin + L".dll";
+    const std::wstring kind = session.plugin;
+    const std::wstring plugin = kind.ends_with(L".dll") ? kind : L"test_plugin_" + kind + L".dll";
     std::wofstream scenario(scenario_);
     scenario << session.publish << L"\n";
     for (const std::wstring& step : withHostStart({session.start}))

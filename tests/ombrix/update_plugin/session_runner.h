@@ -24,7 +24,7 @@ inline constexpr const wchar_t* kRunAdminHost = L"{run-admin-host}";
 
 struct SessionCase {
     const char* name;
-    const wchar_t* plugin; // test_plugin_<plugin>.dll beside the tests
+    const wchar_t* plugin; // test_plugin_<plugin>.dll beside the tests, or a DLL's name
     std::vector<std::wstring> steps; // after the launcher was published and the host started
     std::vector<std::string> logged; // substrings of host log messages, in this order
     std::vector<std::string> transcribed = {}; // substrings of simulator transcript lines, in this order
