@@ -1,23 +1,10 @@
 #include "session_runner.h"
 
-#include <algorithm>
 #include <fstream>
 
 namespace PluginSessions {
 
 using namespace TestSupport;
-
-std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
-{
-    auto line = lines.begin();
-    for (const std::string& text : expected) {
-        line = std::find_if(line, lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
-        if (line == lines.end())
-            return text;
-        ++line;
-    }
-    return std::nullopt;
-}
 
 unsigned long SessionRunner::runSession(const SessionCase& session)
 {
@@ -32,7 +19,8 @@ unsigned long SessionRunner::runSession(const SessionCase& session)
     const ChildResult result = runProgram(
         binDirectory() / L"launcher-sim.exe",
         L"--transcript=\"" + transcript_.wstring() + L"\" --scenario=\"" + scenario_.wstring() + L"\" --plugin-path=" +
-            plugin + L" --work-dir=\"" + binDirectory().wstring() + L"\" " + session.options);
+            plugin + L" --work-dir=\"" + binDirectory().wstring() + L"\" " + session.options,
+        nullptr, session.environment);
     return result.exitCode;
 }
 
