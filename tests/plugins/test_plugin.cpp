@@ -2,7 +2,18 @@
 // process and check what reaches the launcher. Each build of this one source
 // picks a misbehaviour with TEST_PLUGIN_KIND="<kind>" and becomes
 // test_plugin_<kind>.dll (see CMakeLists.txt). A kind differs from "good" only
-// where it names itself below.
+// where it names itself below:
+//
+//   reenter            as "dialog" (its worker opens a dialog whose answer
+//                      finishes the run), but name, start, stop, deinitialize and
+//                      the dialog's callback first call writeLog("inside <op>", 1)
+//                      on the thread they were called on (the host's main thread),
+//                      so the host waits in an outgoing call meanwhile
+//   slow_deinitialize  deinitialize sleeps 60 s before it returns
+//
+// Every kind keeps a diary when the environment variable TEST_PLUGIN_DIARY
+// names a file: each call into the plug-in object or its dialog callback
+// appends one line (see Diary below). Without the variable nothing is written.
 #include "hlx_plugins.h"
 #include "log_flood_message.h"
 
@@ -38,7 +49,7 @@ constexpr std::array kKinds{
     "no_export"sv,     "get_object_false"sv, "throw_gcc"sv,         "throw_msvc"sv,
     "throw_caught"sv,  "fault_access"sv,     "fault_illegal"sv,     "fault_stack"sv,
     "fault_worker"sv,  "stop_hangs"sv,       "flood"sv,             "dialog"sv,
-    "every_call"sv,    "log_flood"sv,
+    "every_call"sv,    "log_flood"sv,         "reenter"sv,           "slow_deinitialize"sv,
 };
 // A misspelt kind in the build would otherwise quietly become "good".
 static_assert(std::find(kKinds.begin(), kKinds.end(), kKind) != kKinds.end(), "unknown TEST_PLUGIN_KIND");
@@ -112,6 +123,43 @@ int recurseForever(int depth)
 }
 #pragma GCC diagnostic pop
 
+// The diary: one line per call into the plug-in, appended to the file
+// TEST_PLUGIN_DIARY names, opened and closed for each line, so a test reads
+// it whole at any moment, also after the host was killed. The lines are the
+// operation's name ("name", "start", ...; the text operations once per call, so
+// twice per launcher request with the buffer protocol), except "initialize pid
+// <host process id>", "deinitialize returned" after deinitialize's own work, and
+// "onDialogFinish <event id>".
+void diary(const std::wstring& line)
+{
+    static std::mutex mutex;
+    const std::lock_guard lock(mutex);
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TEST_PLUGIN_DIARY", path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return;
+    const HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    std::string text;
+    for (const wchar_t c : line)
+        text += static_cast<char>(c < 0x80 ? c : '?'); // every line is ASCII
+    text += "\r\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// reenter: calls the launcher on the caller's own thread before the operation's work.
+void reenterFrom(IPluginSystem* system, const wchar_t* operation)
+{
+    if constexpr (kindIs("reenter")) {
+        if (system != nullptr)
+            system->writeLog((std::wstring(L"inside ") + operation).c_str(), 1);
+    }
+}
+
 class TestPlugin final : public IPluginDllObject {
 public:
     TestPlugin() : dialogAnswer_(*this) {}
@@ -129,14 +177,25 @@ public:
 
     bool initialize(IPluginSystem* system) override
     {
+        diary(L"initialize pid " + std::to_wstring(GetCurrentProcessId()));
         system_ = system;
         return !kindIs("init_false_text") && !kindIs("init_false_silent");
     }
 
-    void deinitialize() override { joinWorker(); }
+    void deinitialize() override
+    {
+        diary(L"deinitialize");
+        reenterFrom(system_, L"deinitialize");
+        if constexpr (kindIs("slow_deinitialize"))
+            Sleep(60000);
+        joinWorker();
+        diary(L"deinitialize returned");
+    }
 
     std::int32_t name(wchar_t* buffer, std::int32_t size) override
     {
+        diary(L"name");
+        reenterFrom(system_, L"name");
         if constexpr (kindIs("size_negative")) {
             return -1;
         } else if constexpr (kindIs("size_short")) {
@@ -169,17 +228,20 @@ public:
     // Reported without the terminator, the other form the protocol allows.
     std::int32_t description(wchar_t* buffer, std::int32_t size) override
     {
+        diary(L"description");
         constexpr std::wstring_view text = L"Test plug-in";
         return answerText(text, static_cast<std::int32_t>(text.size()), buffer, size);
     }
 
     std::int32_t versionString(wchar_t* buffer, std::int32_t size) override
     {
+        diary(L"versionString");
         return answerText(L"1.2.3", withTerminator(L"1.2.3"), buffer, size);
     }
 
     std::int32_t error(wchar_t* buffer, std::int32_t size) override
     {
+        diary(L"error");
         const std::wstring text = kindIs("init_false_text")     ? L"cannot open the update catalogue"
                                   : kindIs("init_false_silent") ? L""
                                   : kindIs("every_call")        ? refusals()
@@ -190,11 +252,13 @@ public:
     // The host calls these on its main thread only, one at a time: no lock.
     void setAdditionalProp(const wchar_t* propName, const wchar_t* value) override
     {
+        diary(L"setAdditionalProp");
         props_[propName != nullptr ? propName : L""] = value != nullptr ? value : L"";
     }
 
     std::int32_t getAdditionalProp(const wchar_t* propName, wchar_t* buffer, std::int32_t size) override
     {
+        diary(L"getAdditionalProp");
         const auto found = props_.find(propName != nullptr ? propName : L"");
         const std::wstring_view value = found != props_.end() ? std::wstring_view(found->second) : L"";
         return answerText(value, withTerminator(value), buffer, size);
@@ -202,6 +266,8 @@ public:
 
     bool start(IUpdatePluginEvents* events) override
     {
+        diary(L"start");
+        reenterFrom(system_, L"start");
         if constexpr (kindIs("start_false")) {
             return false;
         } else {
@@ -214,6 +280,8 @@ public:
 
     void stop() override
     {
+        diary(L"stop");
+        reenterFrom(system_, L"stop");
         if constexpr (kindIs("stop_hangs"))
             Sleep(INFINITE);
         stopRequested_ = true;
@@ -227,6 +295,8 @@ private:
 
         void onDialogFinish(std::int32_t eventId) override
         {
+            diary(L"onDialogFinish " + std::to_wstring(eventId));
+            reenterFrom(plugin_.system_, L"onDialogFinish");
             plugin_.events_->onStatusInfo((L"answer " + std::to_wstring(eventId)).c_str());
             if (!answered_) {
                 answered_ = true;
@@ -246,7 +316,7 @@ private:
             writeThroughNull();
         } else if constexpr (kindIs("flood")) {
             flood();
-        } else if constexpr (kindIs("dialog")) {
+        } else if constexpr (kindIs("dialog") || kindIs("reenter")) {
             events_->onStart();
             askDialog();
         } else if constexpr (kindIs("every_call")) {

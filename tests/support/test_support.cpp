@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -34,9 +36,46 @@ TempDir::~TempDir()
 
 namespace {
 
-UniqueHandle createProcess(const std::filesystem::path& program, const std::wstring& arguments, HANDLE token,
-                           HANDLE output)
+bool sameName(const std::wstring& entry, const std::wstring& name)
 {
+    // The drives' folders ("=C:=C:\games") have names that start with the separator.
+    const std::size_t equals = entry.find(L'=', 1);
+    return equals != std::wstring::npos &&
+           ::CompareStringOrdinal(entry.c_str(), static_cast<int>(equals), name.c_str(), static_cast<int>(name.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+// The caller's environment with the additions, as CreateProcessW takes it
+// (sorted, each entry ended by a null, the block by another); empty for none.
+std::wstring environmentBlock(const EnvironmentAdditions& additions)
+{
+    if (additions.empty())
+        return {};
+    std::vector<std::wstring> entries;
+    if (wchar_t* own = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = own; *entry != L'\0'; entry += std::wcslen(entry) + 1)
+            entries.emplace_back(entry);
+        ::FreeEnvironmentStringsW(own);
+    }
+    for (const auto& [name, value] : additions) {
+        std::erase_if(entries, [&name](const std::wstring& entry) { return sameName(entry, name); });
+        entries.push_back(name + L"=" + value);
+    }
+    std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+        return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+    });
+    std::wstring block;
+    for (const std::wstring& entry : entries)
+        block += entry + L'\0';
+    return block + L'\0';
+}
+
+UniqueHandle createProcess(const std::filesystem::path& program, const std::wstring& arguments, HANDLE token,
+                           HANDLE output, const EnvironmentAdditions& additions = {})
+{
+    std::wstring environment = environmentBlock(additions);
+    void* const block = environment.empty() ? nullptr : environment.data();
+    const DWORD flags = environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
     std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -50,10 +89,10 @@ UniqueHandle createProcess(const std::filesystem::path& program, const std::wstr
     const BOOL inherit = output != nullptr;
     const BOOL started =
         token != nullptr
-            ? ::CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr, nullptr, inherit, 0, nullptr,
+            ? ::CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr, nullptr, inherit, flags, block,
                                      nullptr, &startup, &info)
-            : ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
-                               &info);
+            : ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inherit, flags, block, nullptr,
+                               &startup, &info);
     if (!started)
         throw std::runtime_error("cannot start " + program.string() + ": error " + std::to_string(::GetLastError()));
     const UniqueHandle thread(info.hThread);
@@ -62,7 +101,8 @@ UniqueHandle createProcess(const std::filesystem::path& program, const std::wstr
 
 } // namespace
 
-ChildResult runProgram(const std::filesystem::path& program, const std::wstring& arguments, HANDLE token)
+ChildResult runProgram(const std::filesystem::path& program, const std::wstring& arguments, HANDLE token,
+                       const EnvironmentAdditions& environment)
 {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     UniqueHandle readEnd, writeEnd;
@@ -70,7 +110,7 @@ ChildResult runProgram(const std::filesystem::path& program, const std::wstring&
         throw std::runtime_error("CreatePipe failed");
     ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
 
-    UniqueHandle process = createProcess(program, arguments, token, writeEnd.get());
+    UniqueHandle process = createProcess(program, arguments, token, writeEnd.get(), environment);
     writeEnd.reset();
 
     ChildResult result;
@@ -83,9 +123,10 @@ ChildResult runProgram(const std::filesystem::path& program, const std::wstring&
     return result;
 }
 
-UniqueHandle startProgram(const std::filesystem::path& program, const std::wstring& arguments)
+UniqueHandle startProgram(const std::filesystem::path& program, const std::wstring& arguments,
+                          const EnvironmentAdditions& environment)
 {
-    return createProcess(program, arguments, nullptr, nullptr);
+    return createProcess(program, arguments, nullptr, nullptr, environment);
 }
 
 UniqueHandle nonAdministratorToken()
@@ -125,6 +166,18 @@ std::vector<std::string> readTextLines(const std::filesystem::path& path)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
+{
+    auto line = lines.begin();
+    for (const std::string& text : expected) {
+        line = std::find_if(line, lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+        if (line == lines.end())
+            return text;
+        ++line;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> readLogLines(const std::filesystem::path& path)

@@ -3,7 +3,9 @@
 #include "system/win32/unique_resource.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace TestSupport {
@@ -31,13 +33,20 @@ struct ChildResult {
     std::string output; // what the child wrote to standard output
 };
 
+// Variables a child gets on top of the caller's own environment, name and
+// value; a name the caller has already (in any letter case) gets this value.
+// The child's own children inherit them: {{L"TEST_PLUGIN_DIARY", path}} given
+// to the simulator reaches the plug-ins of the hosts it starts.
+using EnvironmentAdditions = std::vector<std::pair<std::wstring, std::wstring>>;
+
 // Starts a program with the given arguments, collects its standard output and
 // waits for it to end. With a token, the child runs under that token.
 ChildResult runProgram(const std::filesystem::path& program, const std::wstring& arguments,
-                       HANDLE token = nullptr);
+                       HANDLE token = nullptr, const EnvironmentAdditions& environment = {});
 
 // Starts a program and returns at once with its process handle.
-System::Win32::UniqueHandle startProgram(const std::filesystem::path& program, const std::wstring& arguments);
+System::Win32::UniqueHandle startProgram(const std::filesystem::path& program, const std::wstring& arguments,
+                                         const EnvironmentAdditions& environment = {});
 
 // A token like the caller's with the Administrators group for deny only:
 // a process started with it is not an administrator (every Wine process is).
@@ -47,6 +56,10 @@ std::string readFile(const std::filesystem::path& path);
 // The lines of a text file as a text stream reads them (a transcript, say).
 std::vector<std::string> readTextLines(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Which of `expected` is the first not found in `lines` in order, each as a
+// substring of a later line than the one before; none when all are.
+std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
 
 // The lines of a UTF-8 log file without its byte-order mark, split at CR LF.
 std::vector<std::string> readLogLines(const std::filesystem::path& path);

@@ -13,6 +13,8 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -23,6 +25,7 @@ using System::Win32::UniqueBstr;
 using System::Win32::UniqueHandle;
 using testing::Contains;
 using testing::ElementsAreArray;
+using testing::StartsWith;
 
 const auto* const mainApartment = testing::AddGlobalTestEnvironment(new MainApartment);
 
@@ -191,11 +194,158 @@ TEST_F(LauncherSimTest, PlaysTheRegistrationHandshakeWithTheRealHost)
         runProgram(sim(), transcriptArgument() + L" --step=\"registration --regserver\" --step=\"expect-exit 0\"");
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_THAT(readTextLines(transcript_),
-                ElementsAreArray(std::vector<std::string>{
-                    "step: registration --regserver", "started ombrix.exe --regserver",
+                ElementsAreArray(std::vector<testing::Matcher<std::string>>{
+                    "step: registration --regserver", "started ombrix.exe --regserver", StartsWith("host pid "),
                     "registration started event signalled by the host", "registration acknowledged",
-                    "step: expect-exit 0", "host exited with 0", "all steps done"}));
+                    "step: expect-exit 0", StartsWith("host exited with 0 after "), "all steps done"}));
 }
+
+// ---- The rude launcher's steps, against a real host ----
+
+struct RudeCase {
+    const char* name;
+    const wchar_t* plugin; // test_plugin_<plugin>.dll
+    std::vector<std::wstring> steps; // once the host registered; {event} names an event of the test
+    unsigned long exitCode; // the simulator's
+    std::vector<std::string> transcribed; // substrings of transcript lines in order, the last one in the last line
+    std::vector<std::string> diary = {}; // substrings of the plug-in's diary lines, in order
+    int hangMs = 0; // at least this long from "hanging in" to the next line
+};
+
+class RudeLauncher : public LauncherSimTest, public testing::WithParamInterface<RudeCase> {
+protected:
+    // A host the simulator left behind (it died) ends with the test.
+    void endLeftHosts(const std::vector<std::string>& transcript)
+    {
+        for (const std::string& line : transcript) {
+            unsigned long pid = 0;
+            if (std::sscanf(line.c_str(), "%*s host pid %lu", &pid) != 1)
+                continue;
+            const UniqueHandle host(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                                  FALSE, pid));
+            wchar_t image[MAX_PATH] = {};
+            DWORD size = MAX_PATH;
+            if (host && ::QueryFullProcessImageNameW(host.get(), 0, image, &size) &&
+                std::wstring_view(image, size).ends_with(L"ombrix.exe") &&
+                ::WaitForSingleObject(host.get(), 0) == WAIT_TIMEOUT) {
+                ::TerminateProcess(host.get(), 1);
+                ::WaitForSingleObject(host.get(), 10000);
+            }
+        }
+    }
+
+    std::filesystem::path diary_ = dir_ / L"diary.txt";
+};
+
+// The milliseconds a --timestamps line starts with.
+double stamp(const std::string& line)
+{
+    double ms = -1;
+    std::sscanf(line.c_str(), "[%lf]", &ms);
+    return ms;
+}
+
+TEST_P(RudeLauncher, StepDoesWhatItSays)
+{
+    const RudeCase& c = GetParam();
+    const std::wstring eventName = L"ombrix-test-signal-" + std::to_wstring(::GetCurrentProcessId());
+    const UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    const std::filesystem::path scenario = dir_ / L"scenario.txt";
+    {
+        std::wofstream out(scenario);
+        out << L"publish first\nrun-host --plugin-id=1 --logpath=\"" << (dir_ / L"host.log").wstring()
+            << L"\"\nawait-plugin\n";
+        for (std::wstring step : c.steps) {
+            if (const auto at = step.find(L"{event}"); at != std::wstring::npos)
+                step.replace(at, 7, eventName);
+            out << step << L"\n";
+        }
+    }
+    // Not runProgram: a host that outlives the simulator would keep the output pipe open.
+    const UniqueHandle simulator =
+        startProgram(sim(),
+                     transcriptArgument() + L" --timestamps --scenario=\"" + scenario.wstring() +
+                         L"\" --plugin-path=test_plugin_" + c.plugin + L".dll --work-dir=\"" +
+                         binDirectory().wstring() + L"\"",
+                     {{L"TEST_PLUGIN_DIARY", diary_.wstring()}});
+    if (::WaitForSingleObject(simulator.get(), 120000) != WAIT_OBJECT_0)
+        ::TerminateProcess(simulator.get(), 99);
+    DWORD exitCode = 99;
+    ::GetExitCodeProcess(simulator.get(), &exitCode);
+    const std::vector<std::string> transcript = readTextLines(transcript_);
+    endLeftHosts(transcript);
+    std::string shown;
+    for (const std::string& line : transcript)
+        shown += line + "\n";
+
+    EXPECT_EQ(exitCode, c.exitCode) << shown;
+    EXPECT_EQ(missingInOrder(transcript, c.transcribed), std::nullopt) << shown;
+    ASSERT_FALSE(transcript.empty());
+    EXPECT_NE(transcript.back().find(c.transcribed.back()), std::string::npos) << shown;
+    if (std::any_of(c.steps.begin(), c.steps.end(), [](const std::wstring& s) { return s.find(L"{event}") != s.npos; })) {
+        EXPECT_EQ(::WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
+    }
+    if (!c.diary.empty()) {
+        const std::vector<std::string> diary = readTextLines(diary_);
+        EXPECT_EQ(missingInOrder(diary, c.diary), std::nullopt);
+        // The plug-in's process is the host the simulator started.
+        const auto pid = std::find_if(transcript.begin(), transcript.end(),
+                                      [](const std::string& l) { return l.find("] host pid ") != std::string::npos; });
+        ASSERT_NE(pid, transcript.end());
+        ASSERT_FALSE(diary.empty());
+        EXPECT_EQ(diary.front(), "initialize pid " + pid->substr(pid->find("] host pid ") + 11));
+    }
+    if (c.hangMs > 0) {
+        const auto hanging = std::find_if(transcript.begin(), transcript.end(),
+                                          [](const std::string& l) { return l.find("] hanging in ") != std::string::npos; });
+        ASSERT_TRUE(hanging != transcript.end() && hanging + 1 != transcript.end()) << shown;
+        EXPECT_GE(stamp(*(hanging + 1)) - stamp(*hanging), c.hangMs) << shown;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, RudeLauncher,
+    testing::Values(
+        // The test learns that the session got here, then the simulator ends as a crash would.
+        RudeCase{"SignalThenDie",
+                 L"good",
+                 {L"signal {event}", L"die", L"serve 100"},
+                 0xDEAD,
+                 {"started ombrix.exe --plugin-id=1", "host pid ", "signalled ombrix-test-signal-", "step: die", "dying"}},
+        RudeCase{"Release",
+                 L"good",
+                 {L"call deinitialize => S_OK", L"release", L"expect-exit-within 0 30000"},
+                 0,
+                 {"IUpdatePlugin::deinitialize() -> S_OK", "released the plug-in objects", "host exited with 0 after ",
+                  "all steps done"}},
+        // The plug-in's start calls writeLog on the host's main thread; inside
+        // it the simulator asks for the name, which the plug-in answers after
+        // a writeLog of its own.
+        RudeCase{"NestedCallInsideTheHandler",
+                 L"reenter",
+                 {L"nest writeLog:inside\\ start name => S_OK Alpha", L"call start => S_OK", L"await-finish",
+                  L"call deinitialize => S_OK", L"expect-exit 0"},
+                 0,
+                 {"step: call start", "IPluginSystem::writeLog(\"inside name\", 1)",
+                  "nested IUpdatePlugin::name() -> S_OK \"Alpha\"", "IPluginSystem::writeLog(\"inside start\", 1)",
+                  "IUpdatePlugin::start() -> S_OK", "all steps done"},
+                 {"initialize pid ", "start", "name", "name", "onDialogFinish 1", "deinitialize", "deinitialize returned"}},
+        RudeCase{"NestedCallUnlikeItsCheckFailsTheNextStep",
+                 L"reenter",
+                 {L"nest \"writeLog:inside start\" name => E_FAIL", L"call start => S_OK", L"await-finish"},
+                 1,
+                 {"nested IUpdatePlugin::name() -> S_OK \"Alpha\"", "expected 0x80004005", "step: await-finish",
+                  "nested call failed: IUpdatePlugin::name() in writeLog: expected 0x80004005",
+                  "step failed: await-finish", "ended the host that was still running"}},
+        RudeCase{"HangDelaysTheAnswer",
+                 L"good",
+                 {L"hang onProgress 500", L"call start => S_OK", L"await-finish", L"call deinitialize => S_OK",
+                  L"expect-exit 0"},
+                 0,
+                 {"hanging in onProgress for 500 ms", "IUpdatePluginEvents::onProgress(1, 50) -> S_OK", "all steps done"},
+                 {},
+                 500}),
+    [](const testing::TestParamInfo<RudeCase>& info) { return info.param.name; });
 
 TEST_F(LauncherSimTest, UnknownStepFails)
 {

@@ -29,6 +29,18 @@ void CallWatchdog::arm(const std::wstring& operation, std::vector<HANDLE> hosts)
     changed_.notify_all();
 }
 
+bool CallWatchdog::armIfIdle(const std::wstring& operation, std::vector<HANDLE> hosts)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        if (armed_)
+            return false;
+    }
+    // Only this thread arms: nothing can arm in between.
+    arm(operation, std::move(hosts));
+    return true;
+}
+
 void CallWatchdog::disarm()
 {
     {

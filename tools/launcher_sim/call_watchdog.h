@@ -30,6 +30,9 @@ public:
     CallWatchdog& operator=(const CallWatchdog&) = delete;
 
     void arm(const std::wstring& operation, std::vector<HANDLE> hosts);
+    // The same unless a call is already watched (a nested call inside it: the
+    // outer call's limit holds); true when it armed.
+    bool armIfIdle(const std::wstring& operation, std::vector<HANDLE> hosts);
     void disarm();
 
 private:

@@ -2,8 +2,9 @@
 
 namespace LauncherSim {
 
-HRESULT EventsSink::record(const wchar_t* operation, const std::wstring& arguments)
+HRESULT EventsSink::record(const wchar_t* operation, const std::wstring& arguments, BSTR text)
 {
+    session_.enter(operation, text);
     const HRESULT result = config_.resultOf(operation);
     transcript_.line(L"IUpdatePluginEvents::" + std::wstring(operation) + L"(" + arguments + L") -> " +
                      hresultText(result));
@@ -24,7 +25,7 @@ HRESULT EventsSink::onProgress(ULONG pluginId, LONG value)
 
 HRESULT EventsSink::onStatusInfo(ULONG pluginId, BSTR info)
 {
-    return record(L"onStatusInfo", std::to_wstring(pluginId) + L", " + quoted(info));
+    return record(L"onStatusInfo", std::to_wstring(pluginId) + L", " + quoted(info), info);
 }
 
 HRESULT EventsSink::onFinish(ULONG pluginId, VARIANT_BOOL success)

@@ -22,7 +22,9 @@ public:
     HRESULT STDMETHODCALLTYPE onFinish(ULONG pluginId, VARIANT_BOOL success) override;
 
 private:
-    HRESULT record(const wchar_t* operation, const std::wstring& arguments);
+    // Runs what the session armed for this operation (SessionState::enter; `text`
+    // is onStatusInfo's), then records the call and returns its result.
+    HRESULT record(const wchar_t* operation, const std::wstring& arguments, BSTR text = nullptr);
 
     const SimConfig& config_;
     Transcript& transcript_;

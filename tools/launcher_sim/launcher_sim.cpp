@@ -7,8 +7,18 @@
 //   serve MS                   serve COM calls for MS milliseconds
 //   serve-until EVENT          serve COM calls until the named event is set
 //   run-host ARGS...           start ombrix.exe with ARGS; hosts that still run stay
-//                              in the session with the plug-ins they registered
-//   expect-exit CODE           serve calls until every host ends; check each exit code
+//                              in the session with the plug-ins they registered.
+//                              Transcribes "started ombrix.exe ARGS", then "host pid N"
+//   expect-exit CODE           serve calls until every host ends; check each exit code.
+//                              One line per host: "host exited with N after T ms",
+//                              T the host's own lifetime (creation to exit)
+//   expect-exit-within CODE MS the same, but passes only when every host ended with
+//                              CODE at most MS ms after this step began, judged by
+//                              the host's exit time (one that ended before counts);
+//                              waits at most MS ms (and a second's slack). A late one:
+//                              "host pid N ended E ms after the step began, not
+//                              within MS ms"; one still running: "host pid N did not
+//                              end within MS ms" (it stays in the session)
 //   registration ARGS...       start ombrix.exe with ARGS as the registration's peer:
 //                              create the started event, acknowledge when it is set
 //   call-events ITEM           call every IUpdatePluginEvents operation on the
@@ -21,8 +31,11 @@
 //                              (name, description, versionString, error,
 //                              getAdditionalProp NAME, setAdditionalProp NAME VALUE,
 //                              start [(null)], stop FORCE, deinitialize,
-//                              onDialogFinish ID EVENT); check the result ("failed"
-//                              for any failure) and the text
+//                              onDialogFinish ID EVENT, initialize [ID]: binding
+//                              again with the simulator's latest published
+//                              IPluginSystem, or null if none, and ID, default 1);
+//                              check the result ("failed" for any failure) and the
+//                              text
 //   call-first OP ...          the same on the first plug-in registered since the
 //                              host started (an admin host may start several)
 //   call-each OP ...           the same on every plug-in registered, in turn
@@ -37,8 +50,46 @@
 //   resources                  write the simulator's own handle count and private
 //                              bytes: "resources: handles N, private bytes M"
 //
+// The rude launcher:
+//   die                        transcribe "dying", then end the simulator at once as
+//                              a crash would: TerminateProcess on itself with exit
+//                              code 0xDEAD (57005); hosts are left as they are
+//   signal NAME                set the existing named event NAME (opened with
+//                              EVENT_MODIFY_STATE): "signalled NAME"
+//   release                    drop every reference to the host's plug-in objects:
+//                              the registered IUpdatePlugin proxies, the latest one's
+//                              IPluginSystemEvents and the dialog answers not yet
+//                              sent; "released the plug-in objects". Later calls find
+//                              no plug-in until a host registers one. The admin
+//                              host's IAdminHostProcess is kept
+//   nest HANDLER[:TEXT] OP [ARGS] [=> RESULT [TEXT]]
+//                              arm a one-shot nested call: the next time the
+//                              simulator serves HANDLER (any IPluginSystem or
+//                              IUpdatePluginEvents operation: writeLog, onProgress,
+//                              showDialogEx, onFinish, ...; for writeLog and
+//                              onStatusInfo with :TEXT only when its text is exactly
+//                              TEXT), it calls IUpdatePlugin::OP ARGS on the latest
+//                              registered plug-in from inside that handler, before
+//                              answering (and before the handler's own line), and
+//                              transcribes "nested IUpdatePlugin::OP(ARGS) -> RESULT
+//                              [TEXT]" as a call does. OP and its checks are those of
+//                              `call`. A result or text unlike the expected one (or
+//                              no plug-in) adds the call's "expected ..." line, and the
+//                              next step fails with "nested call failed:
+//                              IUpdatePlugin::OP(ARGS) in HANDLER: <why>", the
+//                              session's end if no step follows. A TEXT with spaces:
+//                              quote the word ("writeLog:inside start") or escape
+//                              each space with a backslash (writeLog:inside\ start).
+//                              registerPlugin's nested call goes to the plug-in being
+//                              registered. Several may be armed at once; all that
+//                              match one call run, in the order they were armed
+//   hang HANDLER[:TEXT] MS     the next time HANDLER is served, sleep MS ms without
+//                              serving messages before answering (before any nested
+//                              call armed for it): "hanging in HANDLER for MS ms"
+//
 // Every call into the host and every await has the --call-limit; a call that
-// exceeds it is named in the transcript and the hosts are ended.
+// exceeds it is named in the transcript and the hosts are ended. A nested call
+// made while no call is watched (during an await, say) gets the limit of its own.
 //
 // --plugin=PATH runs an author's DLL through a whole session instead: a host for
 // plug-in id 1, the text operations, start, serving until onFinish (dialogs are
@@ -50,6 +101,7 @@
 #include "plugin_system.h"
 #include "process_resources.h"
 #include "running_object.h"
+#include "served_operations.h"
 #include "server_registration.h"
 #include "system/win32/com_scope.h"
 #include "system/win32/known_paths_win.h"
@@ -65,6 +117,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <utility>
 
 namespace po = boost::program_options;
 using Microsoft::WRL::ComPtr;
@@ -76,6 +130,11 @@ namespace {
 
 constexpr DWORD kStepLimitMs = 60000;
 constexpr DWORD kDefaultCallLimitMs = 30000;
+// The simulator's own exit code when a step ends it as a crash would.
+constexpr UINT kDyingExitCode = 0xDEAD;
+// How long expect-exit-within waits past its limit for the end of a process to
+// be signalled; whether the host was in time is judged by its exit time.
+constexpr DWORD kExitSignalSlackMs = 1000;
 
 // Waits for any of `handles` while serving this apartment's COM calls. The
 // index of the signalled handle, or WAIT_TIMEOUT.
@@ -109,6 +168,105 @@ std::wstring join(const std::vector<std::wstring>& words, std::size_t from)
     return text;
 }
 
+// A word ending in a backslash continues with a space and the next word
+// ("writeLog:inside\ start"), as a shell's escaped space reads.
+void joinEscapedSpaces(std::vector<std::wstring>& words, std::size_t at)
+{
+    while (at + 1 < words.size() && !words[at].empty() && words[at].back() == L'\\') {
+        words[at].back() = L' ';
+        words[at] += words[at + 1];
+        words.erase(words.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+    }
+}
+
+// A system time in milliseconds.
+long long milliseconds(const FILETIME& time)
+{
+    return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32 | time.dwLowDateTime) /
+                                  10000);
+}
+
+// What a call step expects after "=>": any failure, a result, a text.
+struct Expected {
+    bool failure = false;
+    std::optional<HRESULT> result;
+    std::optional<std::wstring> text;
+};
+
+// Splits "OP ARGS... [=> RESULT [TEXT]]" into the arguments and the
+// expectation; false when the words make no call of `operation`.
+template <typename Operation>
+bool parseCall(std::vector<std::wstring> words, const Operation* operation, std::vector<std::wstring>& arguments,
+               Expected& expected)
+{
+    std::vector<std::wstring> after;
+    if (const auto arrow = std::find(words.begin(), words.end(), L"=>"); arrow != words.end()) {
+        after.assign(arrow + 1, words.end());
+        words.erase(arrow, words.end());
+    }
+    arguments.assign(words.begin() + 1, words.end());
+    if (operation == nullptr || arguments.size() < operation->minArguments ||
+        arguments.size() > operation->maxArguments || after.size() > 2)
+        return false;
+    // "failed" accepts any failure: also COM's own when the host ended during the call.
+    if (!after.empty() && after[0] == L"failed") {
+        expected.failure = true;
+    } else if (!after.empty()) {
+        HRESULT wanted = S_OK;
+        if (!parseResult(after[0], wanted))
+            return false;
+        expected.result = wanted;
+    }
+    if (after.size() == 2)
+        expected.text = after[1];
+    return true;
+}
+
+// "Interface::operation(arguments)"
+std::wstring callText(const wchar_t* interfaceName, const wchar_t* operation, const std::vector<std::wstring>& arguments)
+{
+    std::wstring shown;
+    for (const std::wstring& argument : arguments)
+        shown += (shown.empty() ? L"" : L", ") + argument;
+    return std::wstring(interfaceName) + L"::" + operation + L"(" + shown + L")";
+}
+
+// "Interface::operation(arguments) -> result[ "text"]"
+std::wstring callLine(const wchar_t* interfaceName, const wchar_t* operation, const std::vector<std::wstring>& arguments,
+                      const CallOutcome& outcome)
+{
+    std::wstring line = callText(interfaceName, operation, arguments) + L" -> " + hresultText(outcome.result);
+    if (outcome.text)
+        line += L" \"" + *outcome.text + L"\"";
+    return line;
+}
+
+// How the outcome differs from the expectation; none when it does not.
+std::optional<std::wstring> unmet(const Expected& expected, const CallOutcome& outcome)
+{
+    if (expected.failure && SUCCEEDED(outcome.result))
+        return L"expected a failure";
+    if (expected.result && *expected.result != outcome.result)
+        return L"expected " + hresultText(*expected.result);
+    if (expected.text && outcome.text != expected.text)
+        return L"expected the text \"" + *expected.text + L"\"";
+    return std::nullopt;
+}
+
+// nest: the nested call armed for a served operation.
+struct ArmedNest {
+    ServedCallFilter filter;
+    const PluginOperation* operation;
+    std::vector<std::wstring> arguments;
+    Expected expected;
+};
+
+// hang: how long the next call of a served operation sleeps.
+struct ArmedHang {
+    ServedCallFilter filter;
+    DWORD milliseconds;
+};
+
 class Session {
 public:
     Session(SimConfig config, Transcript& transcript, std::wstring hostPath, DWORD callLimitMs)
@@ -118,6 +276,7 @@ public:
         , callLimitMs_(callLimitMs)
         , watchdog_(transcript, std::chrono::milliseconds(callLimitMs))
     {
+        state_.serving = [this](const wchar_t* operation, BSTR text) { serving(operation, text); };
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -135,10 +294,12 @@ public:
     // Runs one step; false when it did not do what it should.
     bool run(const std::wstring& step)
     {
-        const std::vector<std::wstring> words = po::split_winmain(step);
+        std::vector<std::wstring> words = po::split_winmain(step);
         if (words.empty())
             return true;
         transcript_.line(L"step: " + step);
+        if (!nestedCallsMet())
+            return false;
         const std::wstring& verb = words[0];
         const std::wstring rest = join(words, 1);
         if (verb == L"publish" && words.size() == 2)
@@ -153,6 +314,8 @@ public:
             return startHost(rest);
         if (verb == L"expect-exit" && words.size() == 2)
             return expectExit(std::stoul(words[1]));
+        if (verb == L"expect-exit-within" && words.size() == 3)
+            return expectExitWithin(std::stoul(words[1]), static_cast<DWORD>(std::stoul(words[2])));
         if (verb == L"registration")
             return registration(rest);
         if (verb == L"call-events" && words.size() == 2)
@@ -178,8 +341,29 @@ public:
             return awaitClosed(std::stoul(words[1]), std::stoul(words[2]));
         if (verb == L"resources" && words.size() == 1)
             return resources();
+        if (verb == L"die" && words.size() == 1)
+            die();
+        if (verb == L"signal" && words.size() == 2)
+            return signal(words[1]);
+        if (verb == L"release" && words.size() == 1)
+            return release();
+        if ((verb == L"nest" || verb == L"hang") && words.size() >= 3) {
+            joinEscapedSpaces(words, 1);
+            return verb == L"nest" ? nest(words) : hang(words);
+        }
         transcript_.line(L"unknown step");
         return false;
+    }
+
+    // The failures of nested calls not yet reported by a step, as the session's
+    // end reports them: false, with one line each, when there were any.
+    bool nestedCallsMet()
+    {
+        for (const std::wstring& failure : nestedFailures_)
+            transcript_.line(failure);
+        const bool met = nestedFailures_.empty();
+        nestedFailures_.clear();
+        return met;
     }
 
 private:
@@ -191,6 +375,8 @@ private:
         ComPtr<IPluginSystem> system;
         system = PluginSystem::create<PluginSystem>(config_, transcript_, state_);
         const HRESULT hr = published_.publish(system.Get(), name);
+        if (SUCCEEDED(hr))
+            system_ = system;
         transcript_.line(L"published IPluginSystem as !" + std::wstring(name) + L" -> " + hresultText(hr));
         return SUCCEEDED(hr);
     }
@@ -208,6 +394,8 @@ private:
             sink_ = EventsSink::create<EventsSink>(config_, transcript_, state_);
         return sink_.Get();
     }
+
+    LauncherObjects launcherObjects() { return {sink(), system_.Get()}; }
 
     std::vector<HANDLE> hostHandles() const
     {
@@ -275,7 +463,9 @@ private:
         for (IUpdatePlugin* target : targets)
             if (!call(words, L"IUpdatePlugin", findPluginOperation(words[0]), target,
                       [this](const PluginOperation& operation, IUpdatePlugin& plugin,
-                             const std::vector<std::wstring>& arguments) { return operation.call(plugin, sink(), arguments); }))
+                             const std::vector<std::wstring>& arguments) {
+                          return operation.call(plugin, launcherObjects(), arguments);
+                      }))
                 return false;
         return true;
     }
@@ -288,22 +478,12 @@ private:
     }
 
     template <typename Operation, typename Target, typename Invoke>
-    bool call(std::vector<std::wstring> words, const wchar_t* interfaceName, const Operation* operation, Target* target,
-              Invoke invoke)
+    bool call(const std::vector<std::wstring>& words, const wchar_t* interfaceName, const Operation* operation,
+              Target* target, Invoke invoke)
     {
-        std::vector<std::wstring> expected;
-        if (const auto arrow = std::find(words.begin(), words.end(), L"=>"); arrow != words.end()) {
-            expected.assign(arrow + 1, words.end());
-            words.erase(arrow, words.end());
-        }
-        const std::vector<std::wstring> arguments(words.begin() + 1, words.end());
-        // "failed" accepts any failure: also COM's own when the host ended during the call.
-        const bool expectFailure = !expected.empty() && expected[0] == L"failed";
-        const bool checkResult = !expected.empty() && !expectFailure;
-        HRESULT wanted = S_OK;
-        if (operation == nullptr || arguments.size() < operation->minArguments ||
-            arguments.size() > operation->maxArguments || expected.size() > 2 ||
-            (checkResult && !parseResult(expected[0], wanted))) {
+        std::vector<std::wstring> arguments;
+        Expected expected;
+        if (!parseCall(words, operation, arguments, expected)) {
             transcript_.line(L"unknown operation or wrong arguments");
             return false;
         }
@@ -311,30 +491,135 @@ private:
             transcript_.line(std::wstring(L"no ") + interfaceName + L" is registered");
             return false;
         }
-        std::wstring shown;
-        for (const std::wstring& argument : arguments)
-            shown += (shown.empty() ? L"" : L", ") + argument;
         watchdog_.arm(operation->name, hostHandles());
         const CallOutcome outcome = invoke(*operation, *target, arguments);
         watchdog_.disarm();
-        std::wstring line = std::wstring(interfaceName) + L"::" + operation->name + L"(" + shown + L") -> " +
-                            hresultText(outcome.result);
-        if (outcome.text)
-            line += L" \"" + *outcome.text + L"\"";
-        transcript_.line(line);
-        if (expectFailure && SUCCEEDED(outcome.result)) {
-            transcript_.line(L"expected a failure");
-            return false;
-        }
-        if (checkResult && wanted != outcome.result) {
-            transcript_.line(L"expected " + hresultText(wanted));
-            return false;
-        }
-        if (expected.size() == 2 && outcome.text != expected[1]) {
-            transcript_.line(L"expected the text \"" + expected[1] + L"\"");
+        transcript_.line(callLine(interfaceName, operation->name, arguments, outcome));
+        if (const std::optional<std::wstring> difference = unmet(expected, outcome)) {
+            transcript_.line(*difference);
             return false;
         }
         return true;
+    }
+
+    // ---- The rude launcher ----
+
+    [[noreturn]] void die()
+    {
+        // Each line is in the file once line() returns.
+        transcript_.line(L"dying");
+        ::TerminateProcess(::GetCurrentProcess(), kDyingExitCode);
+        ::ExitProcess(kDyingExitCode); // not reached: the process is gone
+    }
+
+    bool signal(const std::wstring& name)
+    {
+        const UniqueHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+        if (!event || !::SetEvent(event.get())) {
+            transcript_.line(L"cannot set the event " + name + L": error " + std::to_wstring(::GetLastError()));
+            return false;
+        }
+        transcript_.line(L"signalled " + name);
+        return true;
+    }
+
+    bool release()
+    {
+        // Off the session's lists first: COM may serve a call while a release
+        // waits for the host, and that call finds no plug-in.
+        {
+            const std::vector<ComPtr<IUpdatePlugin>> plugins = std::exchange(state_.plugins, {});
+            const ComPtr<IPluginSystemEvents> events = std::exchange(state_.pluginEvents, nullptr);
+            PluginSystem::dropPendingDialogAnswers();
+        }
+        transcript_.line(L"released the plug-in objects");
+        return true;
+    }
+
+    // nest HANDLER[:TEXT] OP [ARGS] [=> RESULT [TEXT]]
+    bool nest(const std::vector<std::wstring>& words)
+    {
+        std::optional<ServedCallFilter> filter = parseServedCallFilter(words[1]);
+        if (!filter) {
+            transcript_.line(L"no handler " + words[1]);
+            return false;
+        }
+        ArmedNest armed{std::move(*filter), findPluginOperation(words[2]), {}, {}};
+        if (!parseCall(std::vector<std::wstring>(words.begin() + 2, words.end()), armed.operation, armed.arguments,
+                       armed.expected)) {
+            transcript_.line(L"unknown operation or wrong arguments");
+            return false;
+        }
+        nests_.push_back(std::move(armed));
+        return true;
+    }
+
+    // hang HANDLER[:TEXT] MS
+    bool hang(const std::vector<std::wstring>& words)
+    {
+        std::optional<ServedCallFilter> filter = parseServedCallFilter(words[1]);
+        if (!filter || words.size() != 3) {
+            transcript_.line(filter ? L"hang needs HANDLER MS" : L"no handler " + words[1]);
+            return false;
+        }
+        hangs_.push_back({std::move(*filter), static_cast<DWORD>(std::stoul(words[2]))});
+        return true;
+    }
+
+    // Inside the handler of `operation`, before it answers: what was armed for it.
+    void serving(const wchar_t* operation, BSTR text)
+    {
+        // Taken off the lists before they run: what they call may come back here.
+        const auto take = [&](auto& armed) {
+            std::remove_reference_t<decltype(armed)> matching;
+            for (auto it = armed.begin(); it != armed.end();)
+                if (it->filter.matches(operation, text)) {
+                    matching.push_back(std::move(*it));
+                    it = armed.erase(it);
+                } else {
+                    ++it;
+                }
+            return matching;
+        };
+        for (const ArmedHang& hang : take(hangs_)) {
+            transcript_.line(std::wstring(L"hanging in ") + operation + L" for " + std::to_wstring(hang.milliseconds) +
+                             L" ms");
+            ::Sleep(hang.milliseconds);
+        }
+        for (const ArmedNest& nest : take(nests_))
+            nestedCall(nest, operation);
+    }
+
+    void nestedCall(const ArmedNest& nest, const wchar_t* handler)
+    {
+        const PluginOperation& operation = *nest.operation;
+        const auto failed = [&](const std::wstring& why) {
+            transcript_.line(why);
+            nestedFailures_.push_back(L"nested call failed: " + callText(L"IUpdatePlugin", operation.name, nest.arguments) +
+                                      L" in " + handler + L": " + why);
+        };
+        const ComPtr<IUpdatePlugin> target = state_.plugins.empty() ? nullptr : state_.plugins.back();
+        if (!target) {
+            failed(L"no IUpdatePlugin is registered");
+            return;
+        }
+        const bool watched =
+            watchdog_.armIfIdle(std::wstring(operation.name) + L" (nested in " + handler + L")", hostHandles());
+        std::optional<CallOutcome> outcome;
+        try {
+            outcome = operation.call(*target.Get(), launcherObjects(), nest.arguments);
+        } catch (const std::exception&) {
+            // A word that is no number where one is needed: nothing may leave a COM handler.
+        }
+        if (watched)
+            watchdog_.disarm();
+        if (!outcome) {
+            failed(L"wrong arguments");
+            return;
+        }
+        transcript_.line(L"nested " + callLine(L"IUpdatePlugin", operation.name, nest.arguments, *outcome));
+        if (const std::optional<std::wstring> difference = unmet(nest.expected, *outcome))
+            failed(*difference);
     }
 
     // Serves calls until the admin host reports the end of the host for `pluginId`.
@@ -400,7 +685,20 @@ private:
         ::ResetEvent(state_.pluginRegistered.get());
         hosts_.push_back(std::move(host));
         transcript_.line(L"started ombrix.exe " + arguments, started);
+        transcript_.line(L"host pid " + std::to_wstring(info.dwProcessId));
         return true;
+    }
+
+    // "host exited with N after T ms", T the host's lifetime; its exit time.
+    FILETIME transcribeExit(HANDLE host, DWORD& code)
+    {
+        code = 0;
+        ::GetExitCodeProcess(host, &code);
+        FILETIME creation{}, exit{}, kernel{}, user{};
+        ::GetProcessTimes(host, &creation, &exit, &kernel, &user);
+        transcript_.line(L"host exited with " + std::to_wstring(code) + L" after " +
+                         std::to_wstring(milliseconds(exit) - milliseconds(creation)) + L" ms");
+        return exit;
     }
 
     bool expectExit(unsigned long expected)
@@ -416,11 +714,46 @@ private:
                 return false;
             }
             DWORD code = 0;
-            ::GetExitCodeProcess(host.get(), &code);
-            transcript_.line(L"host exited with " + std::to_wstring(code));
+            transcribeExit(host.get(), code);
             asExpected = asExpected && code == expected;
         }
         hosts_.clear();
+        return asExpected;
+    }
+
+    // Every host ends with `expected` at most `limitMs` after now, by its exit
+    // time; one still running then stays in the session (its end ends it).
+    bool expectExitWithin(unsigned long expected, DWORD limitMs)
+    {
+        FILETIME began{};
+        ::GetSystemTimePreciseAsFileTime(&began);
+        if (hosts_.empty()) {
+            transcript_.line(L"the host did not end");
+            return false;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs + kExitSignalSlackMs);
+        bool asExpected = true;
+        std::vector<UniqueHandle> running;
+        for (UniqueHandle& host : hosts_) {
+            const std::wstring pid = std::to_wstring(::GetProcessId(host.get()));
+            const auto left = std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+            if (waitWithMessages(host.get(), static_cast<DWORD>(left)) != 0) {
+                transcript_.line(L"host pid " + pid + L" did not end within " + std::to_wstring(limitMs) + L" ms");
+                running.push_back(std::move(host));
+                asExpected = false;
+                continue;
+            }
+            DWORD code = 0;
+            const long long after = milliseconds(transcribeExit(host.get(), code)) - milliseconds(began);
+            if (after > static_cast<long long>(limitMs)) {
+                transcript_.line(L"host pid " + pid + L" ended " + std::to_wstring(after) +
+                                 L" ms after the step began, not within " + std::to_wstring(limitMs) + L" ms");
+                asExpected = false;
+            }
+            asExpected = asExpected && code == expected;
+        }
+        hosts_ = std::move(running);
         return asExpected;
     }
 
@@ -477,10 +810,14 @@ private:
     DWORD callLimitMs_;
     CallWatchdog watchdog_;
     SessionState state_;
+    ComPtr<IPluginSystem> system_; // the latest one published
     ComPtr<IUpdatePluginEvents> sink_;
     RunningObjectRegistration published_;
     RunningObjectRegistration publishedEvents_;
     std::vector<UniqueHandle> hosts_; // started in this session, the latest last
+    std::vector<ArmedNest> nests_; // in the order armed
+    std::vector<ArmedHang> hangs_;
+    std::vector<std::wstring> nestedFailures_; // lines for the next step
 };
 
 HRESULT parseHresult(const std::wstring& text)
@@ -591,6 +928,10 @@ int wmain(int argc, wchar_t** argv)
                     passed = false;
                     break;
                 }
+            if (passed && !session.nestedCallsMet()) {
+                transcript.line(L"the session failed after its last step");
+                passed = false;
+            }
         }
         if (passed)
             transcript.line(L"all steps done");

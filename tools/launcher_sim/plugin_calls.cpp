@@ -31,14 +31,14 @@ CallOutcome text(HRESULT result, const UniqueBstr& value)
 }
 
 template <TextGetter getter>
-CallOutcome readText(IUpdatePlugin& plugin, IUpdatePluginEvents*, const std::vector<std::wstring>&)
+CallOutcome readText(IUpdatePlugin& plugin, const LauncherObjects&, const std::vector<std::wstring>&)
 {
     UniqueBstr value;
     const HRESULT result = (plugin.*getter)(value.put());
     return text(result, value);
 }
 
-CallOutcome getAdditionalProp(IUpdatePlugin& plugin, IUpdatePluginEvents*, const std::vector<std::wstring>& arguments)
+CallOutcome getAdditionalProp(IUpdatePlugin& plugin, const LauncherObjects&, const std::vector<std::wstring>& arguments)
 {
     const UniqueBstr name = bstrArgument(arguments[0]);
     UniqueBstr value;
@@ -46,7 +46,7 @@ CallOutcome getAdditionalProp(IUpdatePlugin& plugin, IUpdatePluginEvents*, const
     return text(result, value);
 }
 
-CallOutcome setAdditionalProp(IUpdatePlugin& plugin, IUpdatePluginEvents*, const std::vector<std::wstring>& arguments)
+CallOutcome setAdditionalProp(IUpdatePlugin& plugin, const LauncherObjects&, const std::vector<std::wstring>& arguments)
 {
     const UniqueBstr name = bstrArgument(arguments[0]);
     const UniqueBstr value = bstrArgument(arguments[1]);
@@ -54,23 +54,30 @@ CallOutcome setAdditionalProp(IUpdatePlugin& plugin, IUpdatePluginEvents*, const
 }
 
 // Without an argument the launcher's own sink; "(null)" passes none.
-CallOutcome start(IUpdatePlugin& plugin, IUpdatePluginEvents* sink, const std::vector<std::wstring>& arguments)
+CallOutcome start(IUpdatePlugin& plugin, const LauncherObjects& launcher, const std::vector<std::wstring>& arguments)
 {
-    return {plugin.start(arguments.empty() ? sink : nullptr), std::nullopt};
+    return {plugin.start(arguments.empty() ? launcher.sink : nullptr), std::nullopt};
 }
 
-CallOutcome stop(IUpdatePlugin& plugin, IUpdatePluginEvents*, const std::vector<std::wstring>& arguments)
+// Binding once more: the simulator's own published plug-in system, plug-in id 1 unless given.
+CallOutcome initialize(IUpdatePlugin& plugin, const LauncherObjects& launcher, const std::vector<std::wstring>& arguments)
+{
+    const ULONG pluginId = arguments.empty() ? 1 : std::stoul(arguments[0]);
+    return {plugin.initialize(launcher.system, pluginId), std::nullopt};
+}
+
+CallOutcome stop(IUpdatePlugin& plugin, const LauncherObjects&, const std::vector<std::wstring>& arguments)
 {
     return {plugin.stop(boolArgument(arguments[0])), std::nullopt};
 }
 
-CallOutcome deinitialize(IUpdatePlugin& plugin, IUpdatePluginEvents*, const std::vector<std::wstring>&)
+CallOutcome deinitialize(IUpdatePlugin& plugin, const LauncherObjects&, const std::vector<std::wstring>&)
 {
     return {plugin.deinitialize(), std::nullopt};
 }
 
 // The launcher reports a closed dialog through the same object.
-CallOutcome onDialogFinish(IUpdatePlugin& plugin, IUpdatePluginEvents*, const std::vector<std::wstring>& arguments)
+CallOutcome onDialogFinish(IUpdatePlugin& plugin, const LauncherObjects&, const std::vector<std::wstring>& arguments)
 {
     Microsoft::WRL::ComPtr<IPluginSystemEvents> events;
     HRESULT result = plugin.QueryInterface(IID_PPV_ARGS(&events));
@@ -80,6 +87,7 @@ CallOutcome onDialogFinish(IUpdatePlugin& plugin, IUpdatePluginEvents*, const st
 }
 
 constexpr std::array kOperations{
+    PluginOperation{L"initialize", 0, 1, &initialize},
     PluginOperation{L"name", 0, 0, &readText<&IUpdatePlugin::name>},
     PluginOperation{L"description", 0, 0, &readText<&IUpdatePlugin::description>},
     PluginOperation{L"versionString", 0, 0, &readText<&IUpdatePlugin::versionString>},

@@ -14,13 +14,21 @@ struct CallOutcome {
     std::optional<std::wstring> text; // what a text operation returned
 };
 
+// What the launcher hands a plug-in besides the words: its events sink (start)
+// and its own published plug-in system (initialize); either may be null.
+struct LauncherObjects {
+    IUpdatePluginEvents* sink;
+    IPluginSystem* system;
+};
+
 // One IUpdatePlugin operation as a session step names it, with its arguments
 // as words: strings ("(null)" for none), booleans as numbers (0, 1, -1).
 struct PluginOperation {
     const wchar_t* name;
     std::size_t minArguments;
     std::size_t maxArguments;
-    CallOutcome (*call)(IUpdatePlugin& plugin, IUpdatePluginEvents* sink, const std::vector<std::wstring>& arguments);
+    CallOutcome (*call)(IUpdatePlugin& plugin, const LauncherObjects& launcher,
+                        const std::vector<std::wstring>& arguments);
 };
 
 // Null for a name no operation has.

@@ -1,6 +1,7 @@
 #include "plugin_system.h"
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace LauncherSim {
@@ -49,13 +50,19 @@ void defer(std::function<void()> call)
 
 } // namespace
 
+void PluginSystem::dropPendingDialogAnswers()
+{
+    // Released outside the list, which a call served meanwhile may use.
+    const std::vector<std::function<void()>> dropped = std::exchange(deferredCalls(), {});
+}
+
 void PluginSystem::finishDialogLater(ULONG dialogId, long eventId)
 {
-    if (!pluginEvents_) {
+    if (!session_.pluginEvents) {
         transcript_.line(L"no IPluginSystemEvents to finish dialog " + std::to_wstring(dialogId));
         return;
     }
-    defer([events = pluginEvents_, dialogId, eventId, this] {
+    defer([events = session_.pluginEvents, dialogId, eventId, this] {
         const HRESULT hr = events->onDialogFinish(dialogId, eventId);
         transcript_.line(L"called IPluginSystemEvents::onDialogFinish(" + std::to_wstring(dialogId) + L", " +
                          std::to_wstring(eventId) + L") -> " + hresultText(hr));
@@ -63,8 +70,9 @@ void PluginSystem::finishDialogLater(ULONG dialogId, long eventId)
 }
 
 HRESULT PluginSystem::record(const wchar_t* operation, const std::wstring& arguments, HRESULT result,
-                             const std::wstring& answer)
+                             const std::wstring& answer, BSTR text)
 {
+    session_.enter(operation, text);
     transcript_.line(L"IPluginSystem::" + std::wstring(operation) + L"(" + arguments + L") -> " +
                      hresultText(result) + (answer.empty() ? L"" : L" " + answer));
     return result;
@@ -104,7 +112,7 @@ HRESULT PluginSystem::restartAgent(VARIANT_BOOL restart)
 
 HRESULT PluginSystem::writeLog(BSTR text, LONG level)
 {
-    return record(L"writeLog", quoted(text) + L", " + std::to_wstring(level), config_.resultOf(L"writeLog"));
+    return record(L"writeLog", quoted(text) + L", " + std::to_wstring(level), config_.resultOf(L"writeLog"), {}, text);
 }
 
 HRESULT PluginSystem::registerAdminHost(IAdminHostProcess* adminHost)
@@ -129,7 +137,7 @@ HRESULT PluginSystem::ombrixClosed(ULONG pluginId, ULONG exitCode)
 HRESULT PluginSystem::registerPlugin(IUpdatePlugin* plugin, ULONG pluginId)
 {
     if (plugin != nullptr && SUCCEEDED(config_.resultOf(L"registerPlugin"))) {
-        plugin->QueryInterface(IID_PPV_ARGS(&pluginEvents_));
+        plugin->QueryInterface(IID_PPV_ARGS(&session_.pluginEvents));
         session_.plugins.emplace_back(plugin);
         session_.registeredIds.insert(pluginId);
         ::SetEvent(session_.pluginRegistered.get());
@@ -206,7 +214,7 @@ HRESULT PluginSystem::showDialogEx(ULONG pluginId, ULONG dialogId, DialogAutomat
     // who accepts what is offered first. Only a registered plug-in hears it.
     if (SUCCEEDED(result) && config_.dialogEvent)
         finishDialogLater(dialogId, *config_.dialogEvent);
-    else if (SUCCEEDED(result) && pluginEvents_ && dialog.buttons != nullptr && dialog.buttonCount > 0)
+    else if (SUCCEEDED(result) && session_.pluginEvents && dialog.buttons != nullptr && dialog.buttonCount > 0)
         finishDialogLater(dialogId, dialog.buttons[0].id);
     return result;
 }

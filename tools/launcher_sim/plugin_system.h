@@ -41,10 +41,15 @@ public:
     HRESULT STDMETHODCALLTYPE setMultiLanguageDictionary(ULONG pluginId, LONG count,
                                                          LanguageDictionaryAutomation* dictionaries) override;
 
+    // Forgets the dialog answers not yet sent, with the plug-in objects they hold.
+    static void dropPendingDialogAnswers();
+
 private:
-    // Records "IPluginSystem::<call> -> <result>[ <answer>]" and returns the result.
+    // Runs what the session armed for this operation (SessionState::enter; `text`
+    // is writeLog's), then records "IPluginSystem::<call> -> <result>[ <answer>]"
+    // and returns the result.
     HRESULT record(const wchar_t* operation, const std::wstring& arguments, HRESULT result,
-                   const std::wstring& answer = {});
+                   const std::wstring& answer = {}, BSTR text = nullptr);
     HRESULT answerString(const wchar_t* operation, const std::wstring& arguments,
                          const std::optional<std::wstring>& value, BSTR* out);
 
@@ -55,7 +60,6 @@ private:
     const SimConfig& config_;
     Transcript& transcript_;
     SessionState& session_;
-    Microsoft::WRL::ComPtr<IPluginSystemEvents> pluginEvents_;
 };
 
 } // namespace LauncherSim

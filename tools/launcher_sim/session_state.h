@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -24,9 +25,22 @@ struct SessionState {
     {
     }
 
+    // Called by every operation the launcher's objects serve (IPluginSystem,
+    // IUpdatePluginEvents) before it answers: the operation's name and, for
+    // writeLog and onStatusInfo, its text. The session's armed nested calls and
+    // hangs run from here.
+    std::function<void(const wchar_t* operation, BSTR text)> serving;
+    void enter(const wchar_t* operation, BSTR text = nullptr)
+    {
+        if (serving)
+            serving(operation, text);
+    }
+
     // From registerPlugin, the latest last: an admin host may start several
     // hosts, and the session may run several at once.
     std::vector<Microsoft::WRL::ComPtr<IUpdatePlugin>> plugins;
+    // The latest registered plug-in as the receiver of its dialogs' answers.
+    Microsoft::WRL::ComPtr<IPluginSystemEvents> pluginEvents;
     System::Win32::UniqueHandle pluginRegistered; // reset by each await
     std::set<ULONG> registeredIds; // the ids the plug-ins above registered with
     System::Win32::UniqueHandle pluginFinished; // set by each onFinish

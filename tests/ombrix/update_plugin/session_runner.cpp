@@ -1,32 +1,20 @@
 #include "session_runner.h"
 
-#include <algorithm>
 #include <fstream>
 
 namespace PluginSessions {
 
 using namespace TestSupport;
 
-std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
-{
-    auto line = lines.begin();
-    for (const std::string& text : expected) {
-        line = std::find_if(line, lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
-        if (line == lines.end())
-            return text;
-        ++line;
-    }
-    return std::nullopt;
-}
-
 unsigned long SessionRunner::runSession(const SessionCase& session)
 {
-    return runProgram(binDirectory() / L"launcher-sim.exe", simulatorArguments(session)).exitCode;
+    return runProgram(binDirectory() / L"launcher-sim.exe", simulatorArguments(session), nullptr, session.environment)
+        .exitCode;
 }
 
 System::Win32::UniqueHandle SessionRunner::startSession(const SessionCase& session)
 {
-    return startProgram(binDirectory() / L"launcher-sim.exe", simulatorArguments(session));
+    return startProgram(binDirectory() / L"launcher-sim.exe", simulatorArguments(session), session.environment);
 }
 
 std::wstring SessionRunner::simulatorArguments(const SessionCase& session)

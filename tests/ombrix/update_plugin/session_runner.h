@@ -33,10 +33,11 @@ struct SessionCase {
     const wchar_t* publish = kFirstItem;
     std::optional<std::pair<std::string, std::size_t>> counted = std::nullopt; // transcript lines holding it
     const wchar_t* start = kRunHost;
+    // For the simulator and the hosts it starts: {{L"TEST_PLUGIN_DIARY", path}}, say.
+    TestSupport::EnvironmentAdditions environment = {};
 };
 
-// Which of `expected` is the first not found in `lines` in order; none when all are.
-std::optional<std::string> missingInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
+using TestSupport::missingInOrder;
 
 class SessionRunner {
 protected:
