@@ -46,6 +46,8 @@
 //   admin OP [ARGS] [=> RESULT [TEXT]]
 //                              call IAdminHostProcess::OP (startElevated API ID,
 //                              startElevatedProcess EXE ARGS, deinitAdminHost)
+//   admin-on-plugin OP ...     the same on the latest plug-in's object (which answers
+//                              IAdminHostProcess too)
 //   await-closed ID CODE       serve calls until ombrixClosed(ID, CODE) arrived
 //   resources                  write the simulator's own handle count and private
 //                              bytes: "resources: handles N, private bytes M"
@@ -335,8 +337,8 @@ public:
             return callPlugins(std::vector<std::wstring>(words.begin() + 1, words.end()), verb);
         if (verb == L"await-admin-host" && words.size() == 1)
             return await(state_.adminHostRegistered.get(), L"the host registered no admin host");
-        if (verb == L"admin" && words.size() >= 2)
-            return callAdminHost(std::vector<std::wstring>(words.begin() + 1, words.end()));
+        if ((verb == L"admin" || verb == L"admin-on-plugin") && words.size() >= 2)
+            return callAdminHost(std::vector<std::wstring>(words.begin() + 1, words.end()), verb == L"admin-on-plugin");
         if (verb == L"await-closed" && words.size() == 3)
             return awaitClosed(std::stoul(words[1]), std::stoul(words[2]));
         if (verb == L"resources" && words.size() == 1)
@@ -470,9 +472,17 @@ private:
         return true;
     }
 
-    bool callAdminHost(const std::vector<std::wstring>& words)
+    // On the admin host, or with `onPlugin` on the latest plug-in's object, which
+    // answers IAdminHostProcess too (a launcher mixing up its hosts).
+    bool callAdminHost(const std::vector<std::wstring>& words, bool onPlugin)
     {
-        return call(words, L"IAdminHostProcess", findAdminOperation(words[0]), state_.adminHost.Get(),
+        ComPtr<IAdminHostProcess> target = state_.adminHost;
+        if (onPlugin) {
+            target.Reset();
+            if (!state_.plugins.empty())
+                state_.plugins.back().As(&target);
+        }
+        return call(words, L"IAdminHostProcess", findAdminOperation(words[0]), target.Get(),
                     [](const AdminOperation& operation, IAdminHostProcess& adminHost,
                        const std::vector<std::wstring>& arguments) { return operation.call(adminHost, arguments); });
     }
