@@ -2,17 +2,22 @@
 // the log sink gets exactly one line, and the configuration changes all or
 // nothing: on a warning not at all, on success only in the fields the file
 // may set (server, reports folder, cleanup policy, the manual report's files
-// and dump type).
+// and dump type). A file beyond the size or nesting limit gets its own line,
+// and the nesting the reader's scan finds in a file it passes on is the
+// nesting the parser builds.
 #include "diagnostics/custom_config.h"
+#include "diagnostics/custom_config_limits.h"
 #include "diagnostics/generate_configuration.h"
 #include "log/log_level.h"
 
 #include "fuzz_check.h"
+#include "support/parsed_xml_depth.h"
 #include "support/unique_folder.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +73,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     require(s.lines.size() == 1, "one line for a file that exists");
     const auto& [level, text] = s.lines.front();
+    using namespace Diagnostics::Private;
+    if (size > kCustomConfigMaxBytes) {
+        require(text == L"Unable to load custom config: the file is " + std::to_wstring(size) +
+                            L" bytes, more than the limit of " + std::to_wstring(kCustomConfigMaxBytes),
+                "a file over the size limit is refused by its size");
+        require(configuration == s.generated, "a refused file changes nothing");
+        return 0;
+    }
+    const std::string content(reinterpret_cast<const char*>(data), size);
+    const std::size_t depth = xmlElementDepth(content);
+    if (depth > kCustomConfigMaxDepth) {
+        require(text == L"Unable to load custom config: the file is nested deeper than " +
+                            std::to_wstring(kCustomConfigMaxDepth) + L" elements",
+                "a file beyond the depth limit is refused by its depth");
+        require(configuration == s.generated, "a refused file changes nothing");
+        return 0;
+    }
+    if (const std::optional<std::size_t> parsed = TestSupport::parsedXmlDepth(content))
+        require(*parsed == depth, "the scan finds the nesting the parser builds");
     if (level == LogLevel::Info) {
         require(text == L"Using custom config file", "success says it uses the file");
         // Put back what the file may set: the rest must be as generated.

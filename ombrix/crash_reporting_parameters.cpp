@@ -1,6 +1,7 @@
 #include "crash_reporting_parameters.h"
 
 #include "err/utf.h"
+#include "log/log.h"
 #include "stats/stats_utils.h"
 #include "system/win32/known_paths_win.h"
 
@@ -24,5 +25,8 @@ Diagnostics::Parameters crashReportingParameters()
     parameters.libraryDirectory = application.parent().parent().str();
     parameters.baseDirectory = parameters.libraryDirectory;
     parameters.processFailureSeverity = Diagnostics::FailureSeverity::Major;
+    // Crash reporting's own lines (the custom_config.xml override, the library's
+    // start, the library's messages) go to the host's log at their levels.
+    parameters.logSink = [](int level, const std::wstring& text) { HOST_LOG(level, L"%s", text.c_str()); };
     return parameters;
 }

@@ -1,5 +1,6 @@
 #include "custom_config.h"
 
+#include "custom_config_limits.h"
 #include "errors.h"
 #include "err/utf.h"
 #include "log/log_level.h"
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 
 namespace Diagnostics::Private {
 
@@ -112,10 +114,28 @@ std::wstring fromUtf8Message(const std::string& text)
 #endif
 }
 
+// The file's bytes, within the limits of custom_config_limits.h: refused by its
+// size before one is read, and by its nesting before the parser, which recurses
+// once per element, sees it.
+std::string readWithinLimits(const std::filesystem::path& path)
+{
+    const std::uintmax_t size = std::filesystem::file_size(path);
+    if (size > kCustomConfigMaxBytes)
+        throw std::runtime_error("the file is " + std::to_string(size) + " bytes, more than the limit of " +
+                                 std::to_string(kCustomConfigMaxBytes));
+    std::string content(static_cast<std::size_t>(size), '\0');
+    std::ifstream file(path, std::ios::binary);
+    file.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(file.gcount())); // a file shrunk meanwhile; one grown is read to its size
+    if (xmlElementDepth(content) > kCustomConfigMaxDepth)
+        throw std::runtime_error("the file is nested deeper than " + std::to_string(kCustomConfigMaxDepth) +
+                                 " elements");
+    return content;
+}
+
 CustomConfig parse(const std::filesystem::path& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    std::istringstream content(std::string(std::istreambuf_iterator<char>(file), {}));
+    std::istringstream content(readWithinLimits(path));
     CustomConfig loaded;
     try {
         cereal::XMLInputArchive archive(content);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <gsl/util>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <regex>
@@ -28,10 +29,29 @@ protected:
     }
     std::wstring logArgument() const { return L"--logpath=\"" + log_.wstring() + L"\""; }
 
-    std::vector<std::string> logMessages() const { return readLogMessages(log_); }
+    // The host's own lines; crash reporting's, which come through its log sink,
+    // are in crashReportingMessages.
+    std::vector<std::string> logMessages() const { return messages(false); }
+    std::vector<std::string> crashReportingMessages() const { return messages(true); }
+    static bool fromCrashReporting(const std::string& line)
+    {
+        return line.find(" | ombrix/crash_reporting_parameters.cpp | ") != std::string::npos;
+    }
 
     TempDir dir_;
     std::filesystem::path log_ = dir_ / L"host.log";
+
+private:
+    std::vector<std::string> messages(bool crashReporting) const
+    {
+        const std::vector<std::string> lines = readLogLines(log_);
+        const std::vector<std::string> all = readLogMessages(log_);
+        std::vector<std::string> chosen;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (fromCrashReporting(lines[i]) == crashReporting)
+                chosen.push_back(all[i]);
+        return chosen;
+    }
 };
 
 TEST_F(HostProcess, NoArgumentsExitsWithTwo)
@@ -60,11 +80,20 @@ TEST_F(HostProcess, PluginModeWithoutIdExitsWithThreeAfterTheAdminModeLine)
 TEST_F(HostProcess, LogLineHasTheHeaderAndTheCallSiteEnvelope)
 {
     run(logArgument());
-    const std::vector<std::string> lines = readLogLines(log_);
-    ASSERT_EQ(lines.size(), 1u);
-    const std::regex layout(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d - \| 2 \| th\(0x[0-9A-F]{8}\) \| pid\(0x[0-9A-F]{8}\) \| )"
+    std::vector<std::string> lines = readLogLines(log_);
+    // Here crash reporting finds no library: its lines, warnings, come first.
+    const auto own = std::find_if_not(lines.begin(), lines.end(), fromCrashReporting);
+    ASSERT_EQ(lines.end() - own, 1);
+    const std::string header = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d - \| )";
+    const std::string thread = R"( \| th\(0x[0-9A-F]{8}\) \| pid\(0x[0-9A-F]{8}\) \| )";
+    const std::regex layout(header + "2" + thread +
                             R"(ombrix/ombrix\.cpp \| wWinMain \| \d+ \| Process is in 'admin mode': true)");
-    EXPECT_TRUE(std::regex_match(lines[0], layout)) << lines[0];
+    EXPECT_TRUE(std::regex_match(*own, layout)) << *own;
+    const std::regex sinkLayout(header + "1" + thread +
+                                R"(ombrix/crash_reporting_parameters\.cpp \| crashReportingParameters::<lambda> \| \d+ \| )"
+                                R"(VESK monitor initialization failure, code: 0)");
+    EXPECT_TRUE(std::any_of(lines.begin(), own, [&](const std::string& l) { return std::regex_match(l, sinkLayout); }))
+        << "no line of crash reporting's failed start";
 }
 
 TEST_F(HostProcess, WithoutALauncherBindingFailsWithSix)
@@ -398,6 +427,10 @@ TEST_P(HostCrashReporting, StartsTheLibraryFromTheParentFolderAfterTheLoaderGuar
     const ChildResult result = runProgram(host_, (GetParam().disableBlackList ? L"--disable-black-list " : L"") + logArgument());
     EXPECT_EQ(result.exitCode, 3u);
     EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue));
+    // Crash reporting's own lines reach the host's log.
+    EXPECT_THAT(crashReportingMessages(), testing::Contains(GetParam().library
+                                                                ? "[VESK] stand-in started"
+                                                                : "VESK monitor initialization failure, code: 0"));
 
     const std::vector<std::string> lines = record.lines();
     if (!GetParam().library) {
@@ -440,6 +473,54 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostCrashReporting,
                                          CrashReportingCase{"WithLibraryWithoutLoaderGuard", true, true},
                                          CrashReportingCase{"WithoutLibrary", false, false}),
                          [](const testing::TestParamInfo<CrashReportingCase>& info) { return info.param.name; });
+
+// A custom_config.xml beyond the reader's limits in the host's base folder
+// (the parent of its own): the host starts as without one, and its log says
+// why the file was ignored. Ten thousand levels once overflowed the parser's
+// stack before the host logged anything.
+struct CustomConfigCase {
+    const char* name;
+    std::string (*content)();
+    const char* line;
+    friend void PrintTo(const CustomConfigCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HostCustomConfig : public HostProcess, public testing::WithParamInterface<CustomConfigCase> {
+protected:
+    HostCustomConfig()
+    {
+        std::filesystem::create_directory(dir_ / L"bin");
+        std::filesystem::copy_file(binDirectory() / L"ombrix.exe", host_);
+        writeFile(dir_ / L"custom_config.xml", GetParam().content());
+    }
+
+    std::filesystem::path host_ = dir_ / L"bin" / L"ombrix.exe";
+};
+
+TEST_P(HostCustomConfig, BeyondTheLimitsIsIgnoredWithItsLine)
+{
+    const ChildResult result = runProgram(host_, logArgument());
+    EXPECT_EQ(result.exitCode, 3u);
+    EXPECT_THAT(logMessages(), ElementsAre(kAdminModeTrue));
+    EXPECT_THAT(crashReportingMessages(), testing::Contains(GetParam().line));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostCustomConfig,
+    testing::Values(CustomConfigCase{"TenThousandDeep",
+                                     [] {
+                                         std::string text = "<cereal>";
+                                         for (int i = 0; i < 10'000; ++i)
+                                             text += "<a>";
+                                         for (int i = 0; i < 10'000; ++i)
+                                             text += "</a>";
+                                         return text + "</cereal>";
+                                     },
+                                     "Unable to load custom config: the file is nested deeper than 64 elements"},
+                    CustomConfigCase{"OverTheSizeLimit", [] { return std::string(256 * 1024 + 1, ' '); },
+                                     "Unable to load custom config: the file is 262145 bytes, more than the limit "
+                                     "of 262144"}),
+    [](const testing::TestParamInfo<CustomConfigCase>& info) { return info.param.name; });
 
 } // namespace
 

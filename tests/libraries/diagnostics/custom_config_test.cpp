@@ -1,5 +1,6 @@
 #include "diagnostics/generate_configuration.h"
 #include "diagnostics/custom_config.h"
+#include "diagnostics/custom_config_limits.h"
 #include "support/unique_folder.h"
 
 #include <gmock/gmock.h>
@@ -41,6 +42,27 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
+// The text padded with spaces after its root to `size` bytes.
+std::string padded(std::string text, std::uintmax_t size)
+{
+    text.resize(static_cast<std::size_t>(size), ' ');
+    return text;
+}
+
+// `depth` elements, one inside the other.
+std::string nested(std::size_t depth)
+{
+    std::string open, close;
+    for (std::size_t i = 0; i < depth; ++i) {
+        open += "<a>";
+        close += "</a>";
+    }
+    return open + close;
+}
+
+// The root is the first level: what replaces this in kValid sits one level deeper.
+const char kUnrelated[] = "<Unrelated>ignored</Unrelated>";
+
 const char kEmptyList[] = R"(<cereal>
   <ManualReportFiles/>
   <ReportsFolder></ReportsFolder>
@@ -48,6 +70,8 @@ const char kEmptyList[] = R"(<cereal>
   <CleanupPolicy><MaxCount>3</MaxCount><MaxSizeKb>0</MaxSizeKb><MaxAgeDays>7</MaxAgeDays></CleanupPolicy>
   <ManualReportDumpType>none</ManualReportDumpType>
 </cereal>)";
+
+constexpr wchar_t kTooDeep[] = L"Unable to load custom config: the file is nested deeper than 64 elements";
 
 constexpr wchar_t kParseFailed[] = L"Unable to parse custom config: [Error.Diagnostics.Config.ParsingFailed]\r\n+ "
                                    L"[std::exception] ";
@@ -65,6 +89,17 @@ class CustomConfigFile : public testing::TestWithParam<OverrideCase> {};
 VESK::EventConfig& manualReport(VESK::Configuration& configuration)
 {
     return configuration.Events.at(4);
+}
+
+// What kValid changes.
+void validChange(VESK::Configuration& c)
+{
+    c.CleanupPolicy = {0, 3, 7};
+    c.ServerConnection.ServerUrl = L"https://other.invalid";
+    c.ReportsWorkingFolder = L"D:\\reports";
+    // A repeated key keeps its first value; the dump timeout stays.
+    manualReport(c).Files = {{L"nerisk file", {1, 2, 9}}, {L"tvx logs", {5, 1024, 0}}};
+    manualReport(c).Dump.Type = VESK::DumpType::Full;
 }
 
 TEST_P(CustomConfigFile, AppliesAllOrNothing)
@@ -114,16 +149,20 @@ INSTANTIATE_TEST_SUITE_P(
         OverrideCase{"LettersInANumber", replaced(kValid, "> 3<", ">three<"),
                      {{1, L"Unable to load custom config: stoull"}},
                      {}},
-        OverrideCase{"Valid", kValid,
-                     {{2, L"Using custom config file"}},
-                     [](VESK::Configuration& c) {
-                         c.CleanupPolicy = {0, 3, 7};
-                         c.ServerConnection.ServerUrl = L"https://other.invalid";
-                         c.ReportsWorkingFolder = L"D:\\reports";
-                         // A repeated key keeps its first value; the dump timeout stays.
-                         manualReport(c).Files = {{L"nerisk file", {1, 2, 9}}, {L"tvx logs", {5, 1024, 0}}};
-                         manualReport(c).Dump.Type = VESK::DumpType::Full;
-                     }},
+        OverrideCase{"Valid", kValid, {{2, L"Using custom config file"}}, validChange},
+        // The limits of custom_config_limits.h: beyond them a valid file is ignored as a broken one.
+        OverrideCase{"AtTheSizeLimit", padded(kValid, Private::kCustomConfigMaxBytes),
+                     {{2, L"Using custom config file"}}, validChange},
+        OverrideCase{"JustOverTheSizeLimit", padded(kValid, Private::kCustomConfigMaxBytes + 1),
+                     {{1, L"Unable to load custom config: the file is 262145 bytes, more than the limit of 262144"}},
+                     {}},
+        OverrideCase{"AtTheDepthLimit", replaced(kValid, kUnrelated, nested(63)),
+                     {{2, L"Using custom config file"}}, validChange},
+        OverrideCase{"JustBeyondTheDepthLimit", replaced(kValid, kUnrelated, nested(64)), {{1, kTooDeep}}, {}},
+        // Some 70 KB: the parser, recursing per element, once overflowed the stack.
+        OverrideCase{"TenThousandDeep", replaced(kValid, kUnrelated, nested(10'000)), {{1, kTooDeep}}, {}},
+        OverrideCase{"TenThousandDeepInAComment", replaced(kValid, kUnrelated, "<!--" + nested(10'000) + "-->"),
+                     {{2, L"Using custom config file"}}, validChange},
         OverrideCase{"ValidWithEmptyList", kEmptyList,
                      {{2, L"Using custom config file"}},
                      [](VESK::Configuration& c) {
