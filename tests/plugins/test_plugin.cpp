@@ -10,6 +10,8 @@
 //                      on the thread they were called on (the host's main thread),
 //                      so the host waits in an outgoing call meanwhile
 //   slow_deinitialize  deinitialize sleeps 60 s before it returns
+//   throw_msvc_object  name raises an MSVC-style exception whose thrown object
+//                      counts itself; error tells how many still live
 //
 // Every kind keeps a diary when the environment variable TEST_PLUGIN_DIARY
 // names a file: each call into the plug-in object or its dialog callback
@@ -50,6 +52,7 @@ constexpr std::array kKinds{
     "throw_caught"sv,  "fault_access"sv,     "fault_illegal"sv,     "fault_stack"sv,
     "fault_worker"sv,  "stop_hangs"sv,       "flood"sv,             "dialog"sv,
     "every_call"sv,    "log_flood"sv,         "reenter"sv,           "slow_deinitialize"sv,
+    "throw_msvc_object"sv,
 };
 // A misspelt kind in the build would otherwise quietly become "good".
 static_assert(std::find(kKinds.begin(), kKinds.end(), kKind) != kKinds.end(), "unknown TEST_PLUGIN_KIND");
@@ -109,6 +112,53 @@ std::int32_t withTerminator(std::wstring_view text)
 #endif
     RaiseException(kMsvcExceptionCode, EXCEPTION_NONCONTINUABLE, static_cast<DWORD>(std::size(params)), params);
     std::abort(); // not reached: the exception cannot be continued
+}
+
+// Thrown objects of throw_msvc_object not yet destroyed: the catch block that
+// ends an MSVC throw destroys its object through the throw information's
+// destructor, and whoever swallows the throw must do the same.
+std::atomic<int> liveThrownObjects{0};
+
+#if defined(_WIN64)
+void destroyThrownObject(void*)
+#else
+void __attribute__((thiscall)) destroyThrownObject(void*)
+#endif
+{
+    --liveThrownObjects;
+}
+
+// MSVC's throw information as far as the host reads it: attributes, then the
+// thrown object's destructor (an offset from the image base on x86-64).
+struct ThrowInfo {
+    std::uint32_t attributes;
+#if defined(_WIN64)
+    std::int32_t destructor;
+#else
+    void* destructor;
+#endif
+    std::uintptr_t rest[2];
+};
+
+[[noreturn]] void raiseMsvcExceptionWithObject()
+{
+    constexpr DWORD kMsvcExceptionCode = 0xE06D7363;
+    constexpr ULONG_PTR kMsvcMagic = 0x19930520;
+    static ThrowInfo info{};
+    int thrownObject = 0;
+    ++liveThrownObjects;
+#if defined(_WIN64)
+    info.destructor = static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(&destroyThrownObject) -
+                                                reinterpret_cast<std::uintptr_t>(&__ImageBase));
+    const ULONG_PTR params[] = {kMsvcMagic, reinterpret_cast<ULONG_PTR>(&thrownObject),
+                                reinterpret_cast<ULONG_PTR>(&info), reinterpret_cast<ULONG_PTR>(&__ImageBase)};
+#else
+    info.destructor = reinterpret_cast<void*>(&destroyThrownObject);
+    const ULONG_PTR params[] = {kMsvcMagic, reinterpret_cast<ULONG_PTR>(&thrownObject),
+                                reinterpret_cast<ULONG_PTR>(&info)};
+#endif
+    RaiseException(kMsvcExceptionCode, EXCEPTION_NONCONTINUABLE, static_cast<DWORD>(std::size(params)), params);
+    std::abort();
 }
 
 #pragma GCC diagnostic push
@@ -208,6 +258,8 @@ public:
             throw std::runtime_error("the plug-in's name failed");
         } else if constexpr (kindIs("throw_msvc")) {
             raiseMsvcException();
+        } else if constexpr (kindIs("throw_msvc_object")) {
+            raiseMsvcExceptionWithObject();
         } else if constexpr (kindIs("throw_caught")) {
             try {
                 throw std::runtime_error("handled inside the plug-in");
@@ -245,7 +297,9 @@ public:
         const std::wstring text = kindIs("init_false_text")     ? L"cannot open the update catalogue"
                                   : kindIs("init_false_silent") ? L""
                                   : kindIs("every_call")        ? refusals()
-                                                                : L"no error";
+                                  : kindIs("throw_msvc_object")
+                                      ? L"live thrown objects: " + std::to_wstring(liveThrownObjects.load())
+                                      : L"no error";
         return answerText(text, withTerminator(text), buffer, size);
     }
 

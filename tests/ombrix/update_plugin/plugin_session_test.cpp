@@ -113,6 +113,12 @@ INSTANTIATE_TEST_SUITE_P(
                     {"error: std exception - the plug-in's name failed"}},
         SessionCase{"MsvcThrowBecomesTheFailureAndTheHostGoesOn", L"throw_msvc", nameThenEnd(L"E_UNEXPECTED"),
                     {"error: std exception - the plugin let a C++ exception of another compiler escape (0xE06D7363)"}},
+        // The swallowed throw's object is destroyed each time, as its catch block would have.
+        SessionCase{"MsvcThrownObjectsAreDestroyed", L"throw_msvc_object",
+                    {L"await-plugin", L"call name => E_UNEXPECTED", L"call name => E_UNEXPECTED",
+                     L"call name => E_UNEXPECTED", L"call error => S_OK \"live thrown objects: 0\"",
+                     L"call deinitialize => S_OK", L"expect-exit 0"},
+                    {"error: std exception - the plugin let a C++ exception of another compiler escape (0xE06D7363)"}},
         SessionCase{"ThrowCaughtInsideThePluginIsUntouched", L"throw_caught", nameThenEnd(L"S_OK Caught"), {}, {},
                     {"exception"}},
         // The crash ends only its host: a second host for the same launcher runs to the end.
