@@ -123,8 +123,9 @@ void CUpdatePlugin::FinalRelease() noexcept
     }
     pluginProcesses.clear();
     UpdatePluginProcess::pluginObjectsReleased = true;
-    // Released by a launcher that never said goodbye: nobody can reach the host any more.
-    if (farewellRegistered || adminHostRegistered)
+    // Released by a launcher that never said goodbye: nobody can reach the host
+    // any more. (Before the binding took the host, that is the binding's failure.)
+    if (pluginMayRun || adminHostRegistered)
         HostEnd::request(HostEnd::Reason::LauncherReleased);
 }
 
@@ -162,7 +163,6 @@ void CUpdatePlugin::registerFarewell()
             PluginBoundary::failed(id);
         }
     });
-    farewellRegistered = true;
 }
 
 template <typename... Args>
@@ -343,7 +343,6 @@ HRESULT CUpdatePlugin::deinitializeNow(const Here& where)
         return failed({kStdException, kUnknownException}, E_UNEXPECTED, where);
     }
     pluginMayRun = false;
-    farewellRegistered = false;
     HostEnd::clearFarewell();
     pluginDllObject = nullptr;
     if (const HRESULT hr = pluginSystem->unregisterPlugin(this); FAILED(hr))

@@ -117,6 +117,5 @@ private:
     bool initializeCalled = false; // at most once, and a plug-in host is no admin host
     bool deinitializeAccepted = false; // the plug-in gets no other call after it
     bool pluginMayRun = false; // from the plug-in's initialize until its deinitialize returned
-    bool farewellRegistered = false; // the plug-in was initialised and not yet deinitialized
     bool adminHostRegistered = false; // the launcher took the admin host
 };

@@ -38,6 +38,15 @@ protected:
         return line.find(" | ombrix/crash_reporting_parameters.cpp | ") != std::string::npos;
     }
 
+    // A copy of the host one folder down, so that this folder is its parent,
+    // where it looks for the crash-reporting library and custom_config.xml.
+    std::filesystem::path hostOneFolderDown()
+    {
+        std::filesystem::create_directory(dir_ / L"bin");
+        std::filesystem::copy_file(binDirectory() / L"ombrix.exe", dir_ / L"bin" / L"ombrix.exe");
+        return dir_ / L"bin" / L"ombrix.exe";
+    }
+
     TempDir dir_;
     std::filesystem::path log_ = dir_ / L"host.log";
 
@@ -392,14 +401,12 @@ class HostCrashReporting : public HostProcess, public testing::WithParamInterfac
 protected:
     HostCrashReporting()
     {
-        std::filesystem::create_directory(dir_ / L"bin");
-        std::filesystem::copy_file(binDirectory() / L"ombrix.exe", host_);
         if (GetParam().library)
             std::filesystem::copy_file(standinDirectory() / L"monitor_client_impl.dll",
                                        dir_ / L"monitor_client_impl.dll");
     }
 
-    std::filesystem::path host_ = dir_ / L"bin" / L"ombrix.exe";
+    std::filesystem::path host_ = hostOneFolderDown();
 };
 
 // The first bytes of LoadLibraryW in this process, where no guard is installed,
@@ -489,12 +496,10 @@ class HostCustomConfig : public HostProcess, public testing::WithParamInterface<
 protected:
     HostCustomConfig()
     {
-        std::filesystem::create_directory(dir_ / L"bin");
-        std::filesystem::copy_file(binDirectory() / L"ombrix.exe", host_);
         writeFile(dir_ / L"custom_config.xml", GetParam().content());
     }
 
-    std::filesystem::path host_ = dir_ / L"bin" / L"ombrix.exe";
+    std::filesystem::path host_ = hostOneFolderDown();
 };
 
 TEST_P(HostCustomConfig, BeyondTheLimitsIsIgnoredWithItsLine)
