@@ -154,13 +154,14 @@ bool CUpdatePlugin::refusedAsNested(const wchar_t* name, const Here& where) cons
 
 void CUpdatePlugin::registerFarewell()
 {
+    // Logged under this function's name: a lambda's is no name to search a log by.
     HostEnd::setFarewell([plugin = pluginDllObject, id = pluginId, events = eventsCallback, system = systemCallback,
-                          dialogs = dialogCallbacks] {
-        PluginBoundary::logAt(Here::current(), LogLevel::Info, id, L"deinitialize plugin...");
+                          dialogs = dialogCallbacks, here = Here::current()] {
+        PluginBoundary::logAt(here, LogLevel::Info, id, L"deinitialize plugin...");
         try {
             PluginCall::guarded([&] { plugin->deinitialize(); });
         } catch (...) {
-            PluginBoundary::failed(id);
+            PluginBoundary::failed(id, here);
         }
     });
 }

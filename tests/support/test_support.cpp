@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
 #include <stdexcept>
 #include <thread>
 
@@ -194,16 +195,76 @@ std::vector<std::string> readLogLines(const std::filesystem::path& path)
     return lines;
 }
 
+namespace {
+
+// Where each of the first `count` " | " separators of a line begins (fewer when
+// the line has fewer).
+std::vector<std::size_t> separators(const std::string& line, int count)
+{
+    std::vector<std::size_t> at;
+    for (std::size_t from = 0; static_cast<int>(at.size()) < count;) {
+        const std::size_t found = line.find(" | ", from);
+        if (found == std::string::npos)
+            break;
+        at.push_back(found);
+        from = found + 3;
+    }
+    return at;
+}
+
+// `text` matched whole by `pattern`, whose '*' stands for any text.
+bool matchesWhole(std::string_view text, std::string_view pattern)
+{
+    const std::size_t star = pattern.find('*');
+    if (star == std::string_view::npos)
+        return text == pattern;
+    if (text.substr(0, star) != pattern.substr(0, star))
+        return false;
+    for (std::size_t from = star; from <= text.size(); ++from)
+        if (matchesWhole(text.substr(from), pattern.substr(star + 1)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::optional<std::string> missingWholeInOrder(const std::vector<std::string>& lines,
+                                               const std::vector<std::string>& expected)
+{
+    auto line = lines.begin();
+    for (const std::string& pattern : expected) {
+        line = std::find_if(line, lines.end(), [&](const std::string& l) { return matchesWhole(l, pattern); });
+        if (line == lines.end())
+            return pattern;
+        ++line;
+    }
+    return std::nullopt;
+}
+
+// A line: "TIME - | LEVEL | th(..) | pid(..) | FILE | FUNCTION | LINE | MESSAGE".
 std::vector<std::string> readLogMessages(const std::filesystem::path& path)
 {
     std::vector<std::string> messages;
     for (const std::string& line : readLogLines(path)) {
-        std::size_t at = 0;
-        for (int field = 0; field < 7 && at != std::string::npos; ++field)
-            at = line.find(" | ", at == 0 ? 0 : at + 3);
-        messages.push_back(at == std::string::npos ? line : line.substr(at + 3));
+        const std::vector<std::size_t> at = separators(line, 7);
+        messages.push_back(at.size() < 7 ? line : line.substr(at[6] + 3));
     }
     return messages;
+}
+
+std::vector<std::string> readLogEntries(const std::filesystem::path& path)
+{
+    std::vector<std::string> entries;
+    for (const std::string& line : readLogLines(path)) {
+        const std::vector<std::size_t> at = separators(line, 7);
+        if (at.size() < 7) {
+            entries.push_back(line);
+            continue;
+        }
+        const auto field = [&](int i) { return line.substr(at[i] + 3, at[i + 1] - at[i] - 3); };
+        entries.push_back(field(0) + " | " + field(4) + " | " + line.substr(at[6] + 3));
+    }
+    return entries;
 }
 
 } // namespace TestSupport

@@ -65,5 +65,14 @@ std::optional<std::string> missingInOrder(const std::vector<std::string>& lines,
 std::vector<std::string> readLogLines(const std::filesystem::path& path);
 // Each line's message: what follows the header and the call site (the seventh " | ").
 std::vector<std::string> readLogMessages(const std::filesystem::path& path);
+// Each line as "LEVEL | FUNCTION | MESSAGE": what a reader of the log searches
+// by, without the time, the thread and process ids, the file and the line number.
+std::vector<std::string> readLogEntries(const std::filesystem::path& path);
+
+// Which of `expected` is the first not matched, whole, by a later line than the
+// one before; none when all are. A '*' in an expected line stands for any text
+// (a path, an address), nothing else is a pattern.
+std::optional<std::string> missingWholeInOrder(const std::vector<std::string>& lines,
+                                               const std::vector<std::string>& expected);
 
 } // namespace TestSupport

@@ -40,7 +40,7 @@ TEST_P(PluginSession, AnswersLogsAndEndsAsTheContractSays)
     const std::vector<std::string> transcript = readTextLines(transcript_);
     const std::vector<std::string> log = readLogMessages(log_);
     EXPECT_EQ(simulator, 0u) << dump();
-    EXPECT_EQ(missingInOrder(log, session.logged), std::nullopt) << dump();
+    EXPECT_EQ(missingWholeInOrder(readLogEntries(log_), session.logged), std::nullopt) << dump();
     EXPECT_EQ(missingInOrder(transcript, session.transcribed), std::nullopt) << dump();
     for (const std::string& text : session.absent)
         EXPECT_EQ(missingInOrder(log, {text}), text) << dump();
@@ -67,82 +67,112 @@ INSTANTIATE_TEST_SUITE_P(
                      L"call versionString => S_OK 1.2.3", L"call error => S_OK \"no error\"",
                      L"call setAdditionalProp channel beta => S_OK", L"call getAdditionalProp channel => S_OK beta",
                      L"call getAdditionalProp other => S_OK \"\"", L"call start => S_OK", L"await-finish",
-                     L"call start => S_OK", L"call stop 1 => S_OK", L"call deinitialize => S_OK",
-                     L"call deinitialize => failed", L"expect-exit 0"},
-                    {"initalizing 'ombrix' system for plugin_id = 1", "initializing plugin...",
-                     "full plugin path: ", "starting plugin...", "starting plugin...",
+                     L"call start => S_OK", L"call stop 1 => S_OK",
+                     // A second deinitialize, sent while the host still serves: refused, not run again.
+                     L"nest unregisterPlugin deinitialize => E_UNEXPECTED", L"call deinitialize => S_OK",
+                     L"expect-exit 0"},
+                    {"2 | `anonymous-namespace'::initializePlugin | initalizing 'ombrix' system for plugin_id = 1",
+                     "2 | CUpdatePlugin::initialize | plugin_id: 1 | initializing plugin...",
+                     "2 | CUpdatePlugin::initialize | plugin_id: 1 | full plugin path: *",
+                     "2 | CUpdatePlugin::start | plugin_id: 1 | starting plugin...",
+                     "2 | CUpdatePlugin::start | plugin_id: 1 | starting plugin...",
                      // 1 is not VARIANT_TRUE: a normal stop.
-                     "stop plugin.., force: false", "deinitialize plugin..."},
+                     "2 | CUpdatePlugin::stop | plugin_id: 1 | stop plugin.., force: false",
+                     "2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin...",
+                     "2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin...",
+                     "0 | CUpdatePlugin::deinitialize | plugin_id: 1 | error: invalid state of pluginDllObject "
+                     "(deinitialize)"},
                     {"IPluginSystem::registerPlugin(object, 1) -> S_OK", "IUpdatePluginEvents::onStart(1) -> S_OK",
                      "IUpdatePluginEvents::onProgress(1, 50)", "IUpdatePluginEvents::onStatusInfo(1, \"working\")",
                      "IUpdatePluginEvents::onFinish(1, true)", "IPluginSystem::unregisterPlugin(object) -> S_OK",
                      "host exited with 0"}},
-        SessionCase{"BindsUnderTheSecondItemName", L"good", kBindAndEnd, {"deinitialize plugin..."}, {}, {}, L"",
+        SessionCase{"BindsUnderTheSecondItemName", L"good", kBindAndEnd,
+                    {"2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin..."}, {}, {}, L"",
                     L"publish second"},
         SessionCase{"ObjectThatIsNoPluginSystem", L"good", {L"expect-exit 6"},
-                    {"plugin-system typelib not registered, HRESULT = 0x80004002"}, {}, {"initializing plugin"}, L"",
+                    {"0 | `anonymous-namespace'::initializePlugin | plugin-system typelib not registered, HRESULT = "
+                     "0x80004002"}, {}, {"initializing plugin"}, L"",
                     L"publish-events 53721D9E-79A3-4410-94CB-C0BAC1066C09"},
         SessionCase{"RegisterPluginFails", L"good", {L"expect-exit 6"},
-                    {"failed to register plugin object, HRESULT = 0x80004005, err: no error"}, {}, {},
+                    {"0 | `anonymous-namespace'::initializePlugin | failed to register plugin object, HRESULT = "
+                     "0x80004005, err: no error"}, {}, {},
                     L"--fail registerPlugin=0x80004005"},
         SessionCase{"UnregisterPluginFailingStillQuitsWithZero", L"good", kBindAndEnd,
-                    {"error: server call unregisterPlugin failed (deinitialize), HRESULT = 0x80004005"}, {}, {},
+                    {"0 | CUpdatePlugin::deinitialize | plugin_id: 1 | error: server call unregisterPlugin failed "
+                     "(deinitialize), HRESULT = 0x80004005"}, {}, {},
                     L"--fail unregisterPlugin=0x80004005"},
         SessionCase{"InitializeFalseWithText", L"init_false_text", {L"expect-exit 6"},
-                    {"(initialization), error_msg: cannot open the update catalogue",
-                     "failed to initialize plugin-host object, HRESULT = 0x80004005, err: cannot open the update catalogue"}},
+                    {"0 | CUpdatePlugin::initialize | plugin_id: 1 | error: failed plugin dll initialize, pluginPath = "
+                     "*test_plugin_init_false_text.dll (initialization), error_msg: cannot open the update catalogue",
+                     "0 | `anonymous-namespace'::initializePlugin | failed to initialize plugin-host object, HRESULT = "
+                     "0x80004005, err: cannot open the update catalogue"}},
         SessionCase{"InitializeFalseWithoutText", L"init_false_silent", {L"expect-exit 6"},
-                    {"(initialization), error_msg: ", "failed to initialize plugin-host object, HRESULT = 0x80004005, err: "}},
+                    {"0 | CUpdatePlugin::initialize | plugin_id: 1 | error: failed plugin dll initialize, pluginPath = "
+                     "*test_plugin_init_false_silent.dll (initialization), error_msg: ",
+                     "0 | `anonymous-namespace'::initializePlugin | failed to initialize plugin-host object, HRESULT = "
+                     "0x80004005, err: "}},
         // No object to ask for its error: the binding logs nothing of its own.
         SessionCase{"MissingDll", L"missing", {L"expect-exit 6"},
-                    {"error: failed LoadLibraryW, pluginPath = "}, {},
+                    {"0 | CUpdatePlugin::initialize | plugin_id: 1 | error: failed LoadLibraryW, pluginPath = "
+                     "*test_plugin_missing.dll (initialization), lastErr: 0x7e"}, {},
                     {"failed to initialize plugin-host object"}},
         SessionCase{"NoExport", L"no_export", {L"expect-exit 6"},
-                    {"error: failed GetProcAddress of DllGetPluginObject, pluginPath = "}},
+                    {"0 | CUpdatePlugin::initialize | plugin_id: 1 | error: failed GetProcAddress of "
+                     "DllGetPluginObject, pluginPath = *test_plugin_no_export.dll (initialization), lastErr: 0x7f"}},
         SessionCase{"GetObjectFalse", L"get_object_false", {L"expect-exit 6"},
-                    {"error: failed DllGetPluginObject, pluginPath = "}},
+                    {"0 | CUpdatePlugin::initialize | plugin_id: 1 | error: failed DllGetPluginObject, pluginPath = "
+                     "*test_plugin_get_object_false.dll (initialization)"}},
         SessionCase{"SizeOneTooSmall", L"size_short", nameThenEnd(L"S_OK Alph"), {}},
         SessionCase{"SizeTooLarge", L"size_long", nameThenEnd(L"S_OK Alpha"), {}},
         SessionCase{"EmbeddedZeroEndsTheText", L"embedded_zero", nameThenEnd(L"S_OK Al"), {}},
-        SessionCase{"NegativeSize", L"size_negative", nameThenEnd(L"E_UNEXPECTED"), {"error: unknown exception"}},
+        SessionCase{"NegativeSize", L"size_negative", nameThenEnd(L"E_UNEXPECTED"),
+                    {"0 | CUpdatePlugin::name | plugin_id: 1 | error: unknown exception"}},
         SessionCase{"StartFalseReportsTheFinishBeforeTheFailure", L"start_false",
                     {L"await-plugin", L"call start => E_FAIL", L"call deinitialize => S_OK", L"expect-exit 0"},
-                    {"failed plugin DLL start (start)"},
+                    {"0 | CUpdatePlugin::start | plugin_id: 1 | failed plugin DLL start (start)"},
                     {"IUpdatePluginEvents::onFinish(1, false)", "IUpdatePlugin::start() -> 0x80004005"}},
         SessionCase{"GccThrowBecomesTheFailureAndTheHostGoesOn", L"throw_gcc", nameThenEnd(L"E_UNEXPECTED"),
-                    {"error: std exception - the plug-in's name failed"}},
+                    {"0 | CUpdatePlugin::name | plugin_id: 1 | error: std exception - the plug-in's name failed"}},
         SessionCase{"MsvcThrowBecomesTheFailureAndTheHostGoesOn", L"throw_msvc", nameThenEnd(L"E_UNEXPECTED"),
-                    {"error: std exception - the plugin let a C++ exception of another compiler escape (0xE06D7363)"}},
+                    {"0 | CUpdatePlugin::name | plugin_id: 1 | error: std exception - the plugin let a C++ exception "
+                     "of another compiler escape (0xE06D7363)"}},
         // The swallowed throw's object is destroyed each time, as its catch block would have.
         SessionCase{"MsvcThrownObjectsAreDestroyed", L"throw_msvc_object",
                     {L"await-plugin", L"call name => E_UNEXPECTED", L"call name => E_UNEXPECTED",
                      L"call name => E_UNEXPECTED", L"call error => S_OK \"live thrown objects: 0\"",
                      L"call deinitialize => S_OK", L"expect-exit 0"},
-                    {"error: std exception - the plugin let a C++ exception of another compiler escape (0xE06D7363)"}},
+                    {"0 | CUpdatePlugin::name | plugin_id: 1 | error: std exception - the plugin let a C++ exception "
+                     "of another compiler escape (0xE06D7363)"}},
         SessionCase{"ThrowCaughtInsideThePluginIsUntouched", L"throw_caught", nameThenEnd(L"S_OK Caught"), {}, {},
                     {"exception"}},
         // The crash ends only its host: a second host for the same launcher runs to the end.
         SessionCase{"AccessViolationEndsTheHostAsACrash", L"fault_access",
                     {L"await-plugin", L"call name => failed", kAccessViolation, kRunHost, L"await-plugin",
                      L"call deinitialize => S_OK", L"expect-exit 0"},
-                    {"fatal error: unhandled exception 0xc0000005 at ", "initalizing 'ombrix' system", "deinitialize plugin..."},
+                    {"0 | lastChanceFilter | fatal error: unhandled exception 0xc0000005 at * in thread *, the host "
+                     "process ends",
+                     "2 | `anonymous-namespace'::initializePlugin | initalizing 'ombrix' system for plugin_id = 1",
+                     "2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin..."},
                     {"host exited with 3221225477", "IPluginSystem::registerPlugin(object, 1) -> S_OK",
                      "host exited with 0"}},
         SessionCase{"IllegalInstructionEndsTheHostAsACrash", L"fault_illegal",
                     {L"await-plugin", L"call name => failed", kIllegalInstruction},
-                    {"fatal error: unhandled exception 0xc000001d at "}},
+                    {"0 | lastChanceFilter | fatal error: unhandled exception 0xc000001d at * in thread *, the host "
+                     "process ends"}},
         SessionCase{"StackOverflowEndsTheHostAsACrash", L"fault_stack",
                     {L"await-plugin", L"call name => failed", kStackOverflow}, {}},
         SessionCase{"FaultInThePluginsOwnThreadEndsTheHost", L"fault_worker",
                     {L"await-plugin", L"call start => S_OK", kAccessViolation},
-                    {"fatal error: unhandled exception 0xc0000005 at "}, {"IUpdatePluginEvents::onStart(1)"}},
+                    {"0 | lastChanceFilter | fatal error: unhandled exception 0xc0000005 at * in thread *, the host "
+                     "process ends"}, {"IUpdatePluginEvents::onStart(1)"}},
         SessionCase{"HungStopIsNamedAndItsHostEnded", L"stop_hangs",
                     {L"await-plugin", L"call start => S_OK", L"await-finish", L"call stop 0 => failed", kEndedBySimulator},
-                    {"stop plugin.., force: false"},
+                    {"2 | CUpdatePlugin::stop | plugin_id: 1 | stop plugin.., force: false"},
                     {"IUpdatePlugin::stop did not return within 3000 ms: ending the host"}, {}, L"--call-limit=3000"},
         SessionCase{"ForcedStopEndsTheHostWhileThePluginReports", L"flood",
                     {L"await-plugin", L"call start => S_OK", L"await-progress", L"call stop -1 => failed", L"expect-exit 0"},
-                    {"stop plugin.., force: true"}, {"IUpdatePluginEvents::onProgress(1, "}},
+                    {"2 | CUpdatePlugin::stop | plugin_id: 1 | stop plugin.., force: true"},
+                    {"IUpdatePluginEvents::onProgress(1, "}},
         SessionCase{"SixteenThreadsOfReportsAllArrive", L"flood",
                     {L"await-plugin", L"call start => S_OK", L"await-finish", L"call deinitialize => S_OK",
                      L"expect-exit 0"},
@@ -153,13 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
                     .plugin = L"sample_plugin.dll",
                     .steps = {L"await-plugin", L"call start => S_OK", L"await-finish",
                               L"call onDialogFinish 1 2 => S_OK", L"call deinitialize => S_OK", L"expect-exit 0"},
-                    .logged = {"dialog event id received: 2"},
+                    .logged = {"2 | CUpdatePlugin::onDialogFinish | plugin_id: 1 | dialog event id received: 2"},
                     .counted = std::pair{std::string("IUpdatePluginEvents::onFinish(1, "), std::size_t{1}}},
         SessionCase{"DialogIsAnsweredWithItsFirstButton", L"dialog",
                     {L"await-plugin", L"call start => S_OK", L"await-finish", L"call onDialogFinish 1 2 => S_OK",
                      L"call onDialogFinish 99 1 => E_UNEXPECTED", L"call deinitialize => S_OK", L"expect-exit 0"},
-                    {"dialog event id received: 1", "dialog event id received: 2",
-                     "couldn't get the dialog's callback function: dialogId=99"},
+                    {"2 | CUpdatePlugin::onDialogFinish | plugin_id: 1 | dialog event id received: 1",
+                     "2 | CUpdatePlugin::onDialogFinish | plugin_id: 1 | dialog event id received: 2",
+                     "0 | CUpdatePlugin::onDialogFinish | plugin_id: 1 | couldn't get the dialog's callback function: "
+                     "dialogId=99"},
                     {"IPluginSystem::showDialogEx(1, 1, {\"Update\", \"Install the update?\"",
                      "IUpdatePluginEvents::onStatusInfo(1, \"answer 1\")", "IUpdatePluginEvents::onFinish(1, true)",
                      "called IPluginSystemEvents::onDialogFinish(1, 1) -> S_OK",
@@ -177,9 +209,12 @@ INSTANTIATE_TEST_SUITE_P(
                     .steps = {L"await-admin-host", L"admin startElevated 2.0 4 => S_OK", L"await-plugin",
                               L"call deinitialize => S_OK", L"await-closed 4 0", L"admin deinitAdminHost => S_OK",
                               L"expect-exit 0"},
-                    .logged = {"initializing adminhost...", "start plugin via adminhost.., api: 2.0",
-                               "initalizing 'ombrix' system for plugin_id = 4", "deinitialize plugin...",
-                               "UnregisterWait IO pending", "deinitializing adminhost..."},
+                    .logged = {"2 | CUpdatePlugin::initAdminHost | plugin_id: 0 | initializing adminhost...",
+                               "2 | CUpdatePlugin::startElevated | plugin_id: 4 | start plugin via adminhost.., api: 2.0",
+                               "2 | `anonymous-namespace'::initializePlugin | initalizing 'ombrix' system for plugin_id = 4",
+                               "2 | CUpdatePlugin::deinitialize | plugin_id: 4 | deinitialize plugin...",
+                               "3 | PluginProcess::resetHandles | UnregisterWait IO pending",
+                               "2 | CUpdatePlugin::deinitAdminHost | plugin_id: 0 | deinitializing adminhost..."},
                     .transcribed = {"IPluginSystem::registerAdminHost(object) -> S_OK",
                                     "IPluginSystem::getGameWorkDir(4) -> S_OK",
                                     "IPluginSystem::registerPlugin(object, 4) -> S_OK",
@@ -189,7 +224,10 @@ INSTANTIATE_TEST_SUITE_P(
                     .plugin = L"init_false_text",
                     .steps = {L"await-admin-host", L"admin startElevated 2.0 4 => S_OK", L"await-closed 4 6",
                               L"admin deinitAdminHost => S_OK", L"expect-exit 0"},
-                    .logged = {"error_msg: cannot open the update catalogue", "UnregisterWait IO pending"},
+                    .logged = {"0 | CUpdatePlugin::initialize | plugin_id: 4 | error: failed plugin dll initialize, "
+                               "pluginPath = *test_plugin_init_false_text.dll (initialization), error_msg: cannot open "
+                               "the update catalogue",
+                               "3 | PluginProcess::resetHandles | UnregisterWait IO pending"},
                     .start = kRunAdminHost},
         SessionCase{.name = "SecondStartForTheSameIdIsTheOnlyOneReported",
                     .plugin = L"good",
@@ -207,8 +245,12 @@ INSTANTIATE_TEST_SUITE_P(
                               L"\"error 0, process id set, start time set\"",
                               L"admin startElevatedProcess {bin}\\missing.exe \"\" => E_FAIL \"error 2\"",
                               L"admin deinitAdminHost => S_OK", L"expect-exit 0"},
-                    .logged = {"Legacy KPM Plugins API 1.0 is not supported", "Starting elevated process, exePath = ",
-                               "missing.exe, err = 2"},
+                    .logged = {"0 | CUpdatePlugin::startElevated | plugin_id: 4 | Legacy KPM Plugins API 1.0 is not "
+                               "supported",
+                               "2 | CUpdatePlugin::startElevatedProcess | Starting elevated process, exePath = "
+                               "*\\ombrix.exe, args = ",
+                               "0 | CUpdatePlugin::startElevatedProcess | Failed to start elevated process, exePath = "
+                               "*\\missing.exe, err = 2"},
                     .start = kRunAdminHost}),
     [](const testing::TestParamInfo<SessionCase>& info) { return info.param.name; });
 
@@ -235,30 +277,39 @@ std::vector<std::wstring> wholeSession(const std::wstring& refused = L"none")
 
 const std::vector<std::wstring> kBindingFails{L"expect-exit 6"};
 
-constexpr const char* kSystemCallRefused = "plugin_id: 1 | failed plugin system callback, HRESULT = 0x80004005";
-constexpr const char* kEventRefused = "plugin_id: 1 | failed plugin events callback, HRESULT = 0x80004005";
+// The error line of a plug-in's call that the launcher refused.
+std::string systemRefused(const std::string& operation)
+{
+    return "0 | PluginSystemCallback::" + operation + " | plugin_id: 1 | failed plugin system callback, HRESULT = "
+           "0x80004005";
+}
+std::string eventRefused(const std::string& operation)
+{
+    return "0 | PluginEventsCallback::" + operation + " | plugin_id: 1 | failed plugin events callback, HRESULT = "
+           "0x80004005";
+}
 // The binding asks the object for its error text; with no plug-in loaded yet
 // the object logs this instead, and the binding's own line is left out.
-constexpr const char* kNoPluginToAsk = "plugin_id: 1 | error: invalid state of pluginDllObject";
+constexpr const char* kNoPluginToAsk =
+    "0 | CUpdatePlugin::error | plugin_id: 1 | error: invalid state of pluginDllObject";
 
 struct LauncherFault {
     const char* operation; // of IPluginSystem or IUpdatePluginEvents, failed with 0x80004005
-    std::vector<std::string> errors; // every error line of the host log, whole messages in order
+    std::vector<std::string> errors; // every error line of the host log, whole entries in order
+    std::vector<std::string> logged = {}; // whole entries of any level, in order
     std::vector<std::wstring> steps = wholeSession(); // after the host started
     std::vector<std::string> reported = kEveryCall; // what the launcher hears, in order (substrings)
     const wchar_t* plugin = L"every_call";
     const wchar_t* start = kRunHost;
 };
 
-// The messages of the log's error-level lines.
-std::vector<std::string> errorMessages(const std::filesystem::path& log)
+// The log's error-level entries.
+std::vector<std::string> errorEntries(const std::filesystem::path& log)
 {
-    const std::vector<std::string> lines = readLogLines(log);
-    const std::vector<std::string> messages = readLogMessages(log);
     std::vector<std::string> errors;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].find(" - | 0 | ") != std::string::npos)
-            errors.push_back(messages[i]);
+    for (const std::string& entry : readLogEntries(log))
+        if (entry.starts_with("0 | "))
+            errors.push_back(entry);
     return errors;
 }
 
@@ -280,7 +331,8 @@ TEST_P(LauncherFails, OneOperationAndTheHostCarriesOnOrEndsAsItsCodeSays)
                     .options = L"--call-limit=10000 --fail=" + operation + L"=0x80004005",
                     .start = fault.start});
     EXPECT_EQ(simulator, 0u) << dump();
-    EXPECT_EQ(errorMessages(log_), fault.errors) << dump();
+    EXPECT_EQ(errorEntries(log_), fault.errors) << dump();
+    EXPECT_EQ(missingWholeInOrder(readLogEntries(log_), fault.logged), std::nullopt) << dump();
     std::vector<std::string> failedCalls;
     for (const std::string& line : readTextLines(transcript_))
         if (line.ends_with(" -> 0x80004005"))
@@ -302,48 +354,97 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // What the plug-in calls: the host logs the refusal, answers the plug-in
         // with a failure where the operation has a result, and goes on.
-        LauncherFault{"language", {kSystemCallRefused}, wholeSession(L"language")},
-        LauncherFault{"installationId", {kSystemCallRefused}, wholeSession(L"installationId")},
-        LauncherFault{"writeLog", {"plugin_id: 1 | failed plugin system callback, message: every call, HRESULT = 0x80004005"}},
-        LauncherFault{"setGameCanStart", {kSystemCallRefused}},
-        LauncherFault{"setCurrentPartIntegrity", {kSystemCallRefused}},
-        LauncherFault{"setCurrentPartVersion", {kSystemCallRefused}},
-        LauncherFault{"setLanguageSubstitutions", {kSystemCallRefused}, wholeSession(L"setLanguageSubstitutions")},
-        LauncherFault{"setMultiLanguageDictionary", {kSystemCallRefused}, wholeSession(L"setMultiLanguageDictionary")},
-        LauncherFault{"mainWindow", {kSystemCallRefused}, wholeSession(L"mainWindow")},
-        LauncherFault{"restartAgent", {kSystemCallRefused}},
+        LauncherFault{"language", {systemRefused("language")}, {}, wholeSession(L"language")},
+        LauncherFault{"installationId", {systemRefused("installationId")}, {}, wholeSession(L"installationId")},
+        LauncherFault{"writeLog",
+                      {"0 | PluginSystemCallback::writeLog | plugin_id: 1 | failed plugin system callback, message: "
+                       "every call, HRESULT = 0x80004005"}},
+        LauncherFault{.operation = "setGameCanStart",
+                      .errors = {systemRefused("setGameCanStart")},
+                      .logged = {"2 | PluginSystemCallback::setGameCanStart | plugin_id: 1 | set game can start: true",
+                                 systemRefused("setGameCanStart")}},
+        LauncherFault{.operation = "setCurrentPartIntegrity",
+                      .errors = {systemRefused("setCurrentPartIntegrity")},
+                      .logged = {"2 | PluginSystemCallback::setCurrentPartIntegrity | plugin_id: 1 | set current part "
+                                 "integrity: true",
+                                 systemRefused("setCurrentPartIntegrity")}},
+        LauncherFault{.operation = "setCurrentPartVersion",
+                      .errors = {systemRefused("setCurrentPartVersion")},
+                      .logged = {"2 | PluginSystemCallback::setCurrentPartVersion | plugin_id: 1 | set current part "
+                                 "version: 1.2.3",
+                                 systemRefused("setCurrentPartVersion")}},
+        LauncherFault{.operation = "setLanguageSubstitutions",
+                      .errors = {systemRefused("setLanguageSubstitutions")},
+                      .logged = {"2 | PluginSystemCallback::setLanguageSubstitutions | plugin_id: 1 | Set languages "
+                                 "subs: defaultLanguage=en, languagesCount=1",
+                                 systemRefused("setLanguageSubstitutions")},
+                      .steps = wholeSession(L"setLanguageSubstitutions")},
+        LauncherFault{.operation = "setMultiLanguageDictionary",
+                      .errors = {systemRefused("setMultiLanguageDictionary")},
+                      .logged = {"2 | PluginSystemCallback::setMultiLanguageDictionary | plugin_id: 1 | Set languages "
+                                 "dictionaries: languagesCount=1",
+                                 systemRefused("setMultiLanguageDictionary")},
+                      .steps = wholeSession(L"setMultiLanguageDictionary")},
+        LauncherFault{"mainWindow", {systemRefused("mainWindow")}, {}, wholeSession(L"mainWindow")},
+        LauncherFault{"restartAgent", {systemRefused("restartAgent")}},
         // A refused dialog is never answered: the plug-in finishes unsuccessfully.
         LauncherFault{"showDialogEx",
-                      {kSystemCallRefused},
+                      {systemRefused("showDialogEx")},
+                      {},
                       wholeSession(),
                       {"IUpdatePluginEvents::onProgress(1, 50)", "IPluginSystem::showDialogEx(1, 1, ",
                        "IUpdatePluginEvents::onFinish(1, false)"}},
-        LauncherFault{"onStart", {kEventRefused}},
-        LauncherFault{"onProgress", {kEventRefused}},
-        LauncherFault{"onStatusInfo", {kEventRefused}},
+        LauncherFault{"onStart", {eventRefused("onStart")}},
+        LauncherFault{"onProgress", {eventRefused("onProgress")}},
+        LauncherFault{"onStatusInfo", {eventRefused("onStatusInfo")}},
         // The launcher cannot learn that the plug-in is done: the host ends on
         // its own, with 0 and without a line.
-        LauncherFault{"onFinish", {}, {L"await-plugin", L"call start => S_OK", L"await-finish", L"expect-exit 0"}},
+        LauncherFault{"onFinish", {}, {}, {L"await-plugin", L"call start => S_OK", L"await-finish", L"expect-exit 0"}},
         // The binding: the host ends with 6 before it serves anything.
         LauncherFault{"getPluginPath",
-                      {"plugin_id: 1 | failed getPluginPath (initialization), HRESULT = 0x80004005", kNoPluginToAsk},
+                      {"0 | CUpdatePlugin::initialize | plugin_id: 1 | failed getPluginPath (initialization), HRESULT "
+                       "= "
+                       "0x80004005",
+                       kNoPluginToAsk},
+                      {},
                       kBindingFails,
                       {}},
         LauncherFault{"getGameWorkDir",
-                      {"plugin_id: 1 | failed getGameWorkDir (initialization), HRESULT = 0x80004005", kNoPluginToAsk},
+                      {"0 | CUpdatePlugin::initialize | plugin_id: 1 | failed getGameWorkDir (initialization), HRESULT "
+                       "= "
+                       "0x80004005",
+                       kNoPluginToAsk},
+                      {},
                       kBindingFails,
                       {}},
         LauncherFault{"registerPlugin",
-                      {"failed to register plugin object, HRESULT = 0x80004005, err: no error"},
+                      {"0 | `anonymous-namespace'::initializePlugin | failed to register plugin object, HRESULT = "
+                       "0x80004005, err: no error"},
+                      {},
                       kBindingFails,
                       {}},
         LauncherFault{"unregisterPlugin",
-                      {"plugin_id: 1 | error: server call unregisterPlugin failed (deinitialize), HRESULT = 0x80004005"}},
+                      {"0 | CUpdatePlugin::deinitialize | plugin_id: 1 | error: server call unregisterPlugin failed "
+                       "(deinitialize), HRESULT = 0x80004005"}},
         // The admin host's own operations.
-        LauncherFault{"registerAdminHost", {"failed to initialize admin-host object, HRESULT = 0x80004005"},
-                      {L"expect-exit 7"}, {}, L"good", kRunAdminHost},
-        LauncherFault{"ombrixClosed", {"plugin_id: 0 | failed plugin system callback, HRESULT = 0x80004005"},
-                      kAdminHostSession, {"IPluginSystem::ombrixClosed(4, 0)"}, L"good", kRunAdminHost}),
+        LauncherFault{"registerAdminHost",
+                      {"0 | `anonymous-namespace'::registerAdminHost | failed to initialize admin-host object, HRESULT "
+                       "= "
+                       "0x80004005"},
+                      {},
+                      {L"expect-exit 7"},
+                      {},
+                      L"good",
+                      kRunAdminHost},
+        LauncherFault{"ombrixClosed",
+                      {"0 | PluginSystemCallback::ombrixClosed | plugin_id: 0 | failed plugin system callback, HRESULT "
+                       "= "
+                       "0x80004005"},
+                      {},
+                      kAdminHostSession,
+                      {"IPluginSystem::ombrixClosed(4, 0)"},
+                      L"good",
+                      kRunAdminHost}),
     [](const testing::TestParamInfo<LauncherFault>& info) { return std::string(info.param.operation); });
 
 // ---- Four hosts, one log ----
@@ -409,7 +510,8 @@ TEST_F(SharedLog, EveryRefusedMessageOfFourHostsIsLoggedOnceAndWholeAcrossRotati
             unsigned id = 0;
             int thread = -1, number = -1;
             const bool flood = std::sscanf(messages[i].c_str(),
-                                           "plugin_id: %u | failed plugin system callback, message: log_flood thread %d message %d",
+                                           "plugin_id: %u | failed plugin system callback, message: log_flood thread "
+                                           "%d message %d",
                                            &id, &thread, &number) == 3;
             if (flood && messages[i] != "plugin_id: " + std::to_string(id) +
                                             " | failed plugin system callback, message: " +

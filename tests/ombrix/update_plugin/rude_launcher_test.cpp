@@ -23,7 +23,8 @@ using namespace TestSupport;
 using System::Win32::UniqueHandle;
 
 constexpr const char* kLauncherGone = "the launcher is gone (HRESULT = 0x";
-constexpr const char* kLauncherReleased = "the launcher released the host without deinitialize";
+constexpr const char* kLauncherReleased = "0 | HostEnd::request | the launcher released the host without deinitialize: "
+                                           "the plugin is deinitialized and the host ends with exit code 10";
 constexpr const wchar_t* kBusy = L"0x800700AA";
 
 std::ptrdiff_t countHolding(const std::vector<std::string>& lines, const std::string& text)
@@ -184,7 +185,7 @@ TEST_P(RudeLauncher, GetsDefinedAnswersAndTheHostEndsAsItsCodeSays)
     EXPECT_EQ(runSession(session), 0u) << dump();
     const std::vector<std::string> transcript = readTextLines(transcript_);
     const std::vector<std::string> log = readLogMessages(log_);
-    EXPECT_EQ(missingInOrder(log, session.logged), std::nullopt) << dump();
+    EXPECT_EQ(missingWholeInOrder(readLogEntries(log_), session.logged), std::nullopt) << dump();
     EXPECT_EQ(missingInOrder(transcript, session.transcribed), std::nullopt) << dump();
     for (const std::string& text : session.absent)
         EXPECT_EQ(missingInOrder(log, {text}), text) << dump();
@@ -338,30 +339,42 @@ INSTANTIATE_TEST_SUITE_P(
         RudeCase{{.name = "ReleasedAfterTheFinish",
                   .plugin = L"good",
                   .steps = {L"await-plugin", L"call start => S_OK", L"await-finish", L"release", L"expect-exit 10"},
-                  .logged = {kLauncherReleased, "deinitialize plugin..."}}},
+                  .logged = {kLauncherReleased,
+                             "2 | CUpdatePlugin::registerFarewell | plugin_id: 1 | deinitialize plugin..."}}},
         RudeCase{{.name = "ReleasedBeforeTheStart",
                   .plugin = L"good",
                   .steps = {L"await-plugin", L"release", L"expect-exit 10"},
-                  .logged = {kLauncherReleased, "deinitialize plugin..."}}},
+                  .logged = {kLauncherReleased,
+                             "2 | CUpdatePlugin::registerFarewell | plugin_id: 1 | deinitialize plugin..."}}},
         RudeCase{{.name = "InitializeTwiceTouchesNothing",
                   .plugin = L"good",
                   .steps = {L"await-plugin", L"call initialize => E_UNEXPECTED", L"call name => S_OK Alpha",
                             L"call deinitialize => S_OK", L"expect-exit 0"},
-                  .logged = {"error: initialize was called before, refused (initialization)",
-                             "deinitialize plugin..."}}},
+                  .logged = {"0 | CUpdatePlugin::initialize | plugin_id: 1 | error: initialize was called before, "
+                             "refused (initialization)",
+                             "2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin..."}}},
         // Refused before it changes anything: deinitialize still reaches the launcher.
         RudeCase{{.name = "DeinitAdminHostOnAPluginHostChangesNothing",
                   .plugin = L"good",
                   .steps = {L"await-plugin", L"admin-on-plugin deinitAdminHost => E_UNEXPECTED",
                             L"call deinitialize => S_OK", L"expect-exit 0"},
-                  .logged = {"error: invalid state during deinitAdminHost", "deinitialize plugin..."},
+                  .logged = {"0 | CUpdatePlugin::deinitAdminHost | plugin_id: 1 | error: invalid state during "
+                             "deinitAdminHost",
+                             "2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin..."},
                   .transcribed = {"IPluginSystem::unregisterPlugin(object) -> S_OK"}}},
         // A nested call after deinitialize was accepted gets the invalid state, not a second run.
         RudeCase{{.name = "SecondDeinitializeIsRefused",
                   .plugin = L"good",
-                  .steps = {L"await-plugin", L"call deinitialize => S_OK", L"call deinitialize => failed",
+                  .steps = {L"await-plugin", L"nest unregisterPlugin deinitialize => E_UNEXPECTED",
+                            L"nest unregisterPlugin name => E_UNEXPECTED", L"call deinitialize => S_OK",
                             L"expect-exit 0"},
-                  .logged = {"deinitialize plugin..."}}}),
+                  .logged = {"2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin...",
+                             "2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin...",
+                             "0 | CUpdatePlugin::deinitialize | plugin_id: 1 | error: invalid state of pluginDllObject "
+                             "(deinitialize)",
+                             "0 | CUpdatePlugin::name | plugin_id: 1 | error: invalid state of pluginDllObject"},
+                  .transcribed = {"nested IUpdatePlugin::deinitialize() -> 0x8000FFFF",
+                                  "nested IUpdatePlugin::name() -> 0x8000FFFF"}}}),
     [](const testing::TestParamInfo<RudeCase>& info) { return info.param.session.name; });
 
 } // namespace

@@ -26,7 +26,8 @@ struct SessionCase {
     const char* name;
     const wchar_t* plugin; // test_plugin_<plugin>.dll beside the tests, or a DLL's name
     std::vector<std::wstring> steps; // after the launcher was published and the host started
-    std::vector<std::string> logged; // substrings of host log messages, in this order
+    // Whole host log entries ("LEVEL | FUNCTION | MESSAGE", '*' for any text), in this order.
+    std::vector<std::string> logged;
     std::vector<std::string> transcribed = {}; // substrings of simulator transcript lines, in this order
     std::vector<std::string> absent = {}; // substrings no log message may hold
     std::wstring options = L"";

@@ -280,6 +280,37 @@ TEST_F(MonitorClientTest, ProcessHandlersAreRoutedWhileLoadedAndRestoredAfterShu
     ::_set_invalid_parameter_handler(previousInvalidParameter);
 }
 
+void otherTerminateHandler() {}
+void otherInvalidParameterHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, std::uintptr_t) {}
+
+// Exactly the handlers given (the binding gives its reporting ones, which the
+// child processes below run), and every previous one back on restore, once.
+TEST(ProcessHandlers, InstallsExactlyTheGivenHandlersAndRestoresThePreviousOnes)
+{
+    const auto previousAbort = std::signal(SIGABRT, &ownAbortHandler);
+    const auto previousTerminate = std::set_terminate(&ownTerminateHandler);
+    const auto previousInvalidParameter = ::_set_invalid_parameter_handler(&ownInvalidParameterHandler);
+    const auto current = [] {
+        const auto abort = std::signal(SIGABRT, SIG_DFL);
+        std::signal(SIGABRT, abort);
+        return std::make_tuple(abort, std::get_terminate(), ::_get_invalid_parameter_handler());
+    };
+
+    MonitorClient::ProcessHandlers handlers;
+    handlers.install(&otherTerminateHandler, &otherInvalidParameterHandler);
+    EXPECT_EQ(current(), std::make_tuple(&MonitorClient::ProcessHandlers::onAbortSignal, &otherTerminateHandler,
+                                         &otherInvalidParameterHandler));
+    handlers.restore();
+    const auto own = std::make_tuple(&ownAbortHandler, &ownTerminateHandler, &ownInvalidParameterHandler);
+    EXPECT_EQ(current(), own);
+    handlers.restore();
+    EXPECT_EQ(current(), own);
+
+    std::signal(SIGABRT, previousAbort);
+    std::set_terminate(previousTerminate);
+    ::_set_invalid_parameter_handler(previousInvalidParameter);
+}
+
 struct HandlerCase {
     const wchar_t* name;
     std::vector<std::string> record;
