@@ -13,6 +13,7 @@
 #include "loader_guard/guarded_loaders.h"
 #include "loader_guard/hook_engine.h"
 #include "loader_guard/hook_planner.h"
+#include "loader_guard/own_memory.h"
 #include "system/win32/proc_address.h"
 #include "system/win32/unique_resource.h"
 
@@ -37,13 +38,6 @@ constexpr int kBatchesPerRound = 20;
 constexpr int kRounds = 7;
 constexpr Hooking::Machine kMachine = sizeof(void*) == 8 ? Hooking::Machine::X64 : Hooking::Machine::X86;
 
-bool readOwnMemory(std::uint64_t address, void* buffer, std::size_t size)
-{
-    SIZE_T read = 0;
-    return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(address), buffer, size, &read) &&
-           read == size;
-}
-
 // The guard's four targets, with the bytes the engine will overwrite (it
 // patches behind the jumps in front of a function, as resolveJumps finds it).
 class GuardTargets {
@@ -63,7 +57,7 @@ public:
             if (target.entry == nullptr)
                 throw std::runtime_error(std::string("no ") + target.name + " in kernel32");
             target.code = reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(
-                Hooking::resolveJumps(kMachine, reinterpret_cast<std::uintptr_t>(target.entry), readOwnMemory)));
+                Hooking::resolveJumps(kMachine, reinterpret_cast<std::uintptr_t>(target.entry), Hooking::readOwnMemory)));
             std::memcpy(target.original, target.code, sizeof(target.original));
             *target.slot = target.entry;
         }

@@ -1,5 +1,6 @@
 #include "hook_engine.h"
 
+#include "own_memory.h"
 #include "thread_freezer.h"
 #include "trampoline_memory.h"
 
@@ -14,13 +15,6 @@ namespace {
 using namespace Hooking;
 
 constexpr Machine kMachine = sizeof(void*) == 8 ? Machine::X64 : Machine::X86;
-
-bool readOwnMemory(std::uint64_t address, void* buffer, std::size_t size)
-{
-    SIZE_T read = 0;
-    return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(address), buffer, size, &read) &&
-           read == size;
-}
 
 struct PreparedHook {
     HookDescriptor* descriptor;
