@@ -11,7 +11,7 @@ stamps="$build/.stamps"
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64
           cmake ninja-build libboost-dev libcereal-dev libutfcpp-dev libmsgsl-dev googletest
           xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev libzycore-dev dpkg-dev
-          clang libclang-rt-14-dev zip)
+          clang lld libclang-rt-14-dev zip)
 
 log() { printf '== %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
