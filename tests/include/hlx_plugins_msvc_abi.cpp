@@ -35,7 +35,8 @@ constexpr std::size_t bits(std::size_t on32, std::size_t on64)
 } // namespace
 
 #define CHECK_SIZE(S, on32, on64) static_assert(sizeof(S) == bits(on32, on64), "size of " #S)
-#define CHECK_FIELD(S, field, on32, on64) static_assert(offsetof(S, field) == bits(on32, on64), "offset of " #S "::" #field)
+#define CHECK_FIELD(S, field, on32, on64) \
+    static_assert(offsetof(S, field) == bits(on32, on64), "offset of " #S "::" #field)
 #define CHECK_OPERATION(C, op, F) static_assert(Same<decltype(&C::op), Operation<C, F>>::value, "type of " #C "::" #op)
 
 static_assert(sizeof(wchar_t) == 2 && sizeof(bool) == 1, "16-bit characters, 8-bit bools");
@@ -88,7 +89,8 @@ CHECK_SIZE(IUpdatePluginEvents, 4, 8);
 CHECK_SIZE(IPluginDialogCallback, 4, 8);
 
 // The export removes its argument from the stack itself, as the Windows API does.
-static_assert(Same<DllGetPluginObjectFunction, bool(__stdcall*)(IPluginDllObject**)>::value, "type of DllGetPluginObject");
+static_assert(Same<DllGetPluginObjectFunction, bool(__stdcall*)(IPluginDllObject**)>::value,
+              "type of DllGetPluginObject");
 
 CHECK_OPERATION(IPluginDllObject, initialize, bool(IPluginSystem*));
 CHECK_OPERATION(IPluginDllObject, deinitialize, void());

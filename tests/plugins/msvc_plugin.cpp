@@ -88,7 +88,10 @@ public:
         return answerText(L"Built by clang for the MSVC target", buffer, size);
     }
 
-    std::int32_t versionString(wchar_t* buffer, std::int32_t size) override { return answerText(L"2.5.7", buffer, size); }
+    std::int32_t versionString(wchar_t* buffer, std::int32_t size) override
+    {
+        return answerText(L"2.5.7", buffer, size);
+    }
 
     void setAdditionalProp(const wchar_t*, const wchar_t*) override {}
 
@@ -115,8 +118,19 @@ public:
         static constexpr MessageArg args[] = {{L"size", 42}};
         static constexpr DialogButton buttons[] = {{kInstallButton, L"Install", L"now"},
                                                    {kLaterButton, L"Later", L"next start"}};
-        static constexpr DialogInfo info{L"MSVC update", L"Install {size} MB?", 1,    args,  2,    buttons,
-                              kLaterButton,  1,                      100, L"msvc", true, false};
+        // Neighbouring fields hold different values: a field read at a wrong offset shows.
+        static constexpr DialogInfo info{.caption = L"MSVC update",
+                                         .message = L"Install {size} MB?",
+                                         .messageArgCount = 1,
+                                         .messageArgs = args,
+                                         .buttonCount = 2,
+                                         .buttons = buttons,
+                                         .defaultButtonId = kLaterButton,
+                                         .style = 1,
+                                         .type = 100,
+                                         .typeText = L"msvc",
+                                         .flagA = true,
+                                         .flagB = false};
         if (system_->uiSystem(&ui) != 0 || ui == nullptr || ui->showDialogEx(&info, &answer_) != 0)
             events_->onFinish(false);
         return true;

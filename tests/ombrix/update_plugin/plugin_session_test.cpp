@@ -478,7 +478,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 "2:\"Later\":\"next start\"], default 2, style 1, type 100, \"msvc\", flags 10}",
                                 "plug-in: reports status: \"answer: install\"", "plug-in: reports progress: 100",
                                 "plug-in: reports it finished, success: true",
-                                "plug-in: writes to the launcher's log (text, level): \"msvc plug-in: deinitialize\", 2",
+                                "plug-in: writes to the launcher's log (text, level): "
+                                "\"msvc plug-in: deinitialize\", 2",
                                 "host exited with 0", "PASSED: the plug-in went through a whole session"}},
                     AuthorCase{"StartFalseFails", L"test_plugin_start_false.dll", 1,
                                {"plug-in: reports it finished, success: false",
