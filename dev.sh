@@ -11,7 +11,7 @@ stamps="$build/.stamps"
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine64
           cmake ninja-build libboost-dev libcereal-dev libutfcpp-dev libmsgsl-dev googletest
           xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev libzycore-dev dpkg-dev
-          clang libclang-rt-14-dev zip)
+          clang lld libclang-rt-14-dev zip)
 
 log() { printf '== %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -280,11 +280,12 @@ check_product_pe() {
   [ -n "$desc" ] && [ "$subsystem" = "00000002" ]
 }
 
-# What an author ships: the 32-bit sample plug-in exports its one function by
-# its plain name, as the host looks it up (a __stdcall name is decorated).
+# What an author ships: a 32-bit plug-in exports its one function by its plain
+# name, as the host looks it up (a __stdcall name is decorated). Checked for the
+# sample plug-in (MinGW-w64) and the test plug-in built for the MSVC ABI.
 check_plugin_export() {
   local exports
-  exports=$(i686-w64-mingw32-objdump -p "$build/i686/bin/sample_plugin.dll" 2>/dev/null |
+  exports=$(i686-w64-mingw32-objdump -p "$build/i686/bin/$1" 2>/dev/null |
     sed -n '/Ordinal\/Name Pointer/,/^$/p' | awk '/^\t\[/ {print $NF}')
   [ "$exports" = "DllGetPluginObject" ]
 }
@@ -300,8 +301,10 @@ cmd_test() {
 
   if check_product_pe; then passed=$((passed + 1)); log "ombrix.exe (i686) is a 32-bit GUI PE"
   else failed=$((failed + 1)); log "FAILED: build/i686/bin/ombrix.exe is not a 32-bit GUI PE"; fi
-  if check_plugin_export; then passed=$((passed + 1)); log "sample_plugin.dll (i686) exports DllGetPluginObject alone"
-  else failed=$((failed + 1)); log "FAILED: build/i686/bin/sample_plugin.dll does not export DllGetPluginObject alone"; fi
+  for dll in sample_plugin.dll msvc_plugin.dll; do
+    if check_plugin_export "$dll"; then passed=$((passed + 1)); log "$dll (i686) exports DllGetPluginObject alone"
+    else failed=$((failed + 1)); log "FAILED: build/i686/bin/$dll does not export DllGetPluginObject alone"; fi
+  done
   # Every fuzz target a few seconds on its seeds and regression inputs: one check each.
   log "fuzz targets, 3 s each"
   local fuzzed clean unclean

@@ -567,6 +567,22 @@ INSTANTIATE_TEST_SUITE_P(
                                 "plug-in: reports progress: 100", "plug-in: opens a dialog",
                                 "plug-in: reports it finished, success: true", "host exited with 0",
                                 "PASSED: the plug-in went through a whole session", "host log: "}},
+                    // Built by clang for the MSVC target without a C runtime
+                    // (tests/plugins/msvc_plugin.cpp): each report crosses from the
+                    // MSVC layout of the interfaces and structures into the host's.
+                    AuthorCase{"MsvcAbiPluginPasses", L"msvc_plugin.dll", 0,
+                               {"launcher: asks the plug-in's name: \"MSVC-ABI plug-in\"",
+                                "launcher: asks the plug-in's description: \"Built by clang for the MSVC target\"",
+                                "launcher: asks the plug-in's version: \"2.5.7\"", "plug-in: reports it started",
+                                "plug-in: reports status: \"language en\"", "plug-in: reports progress: 50",
+                                "plug-in: opens a dialog (id, {caption, message, ...}): 1, {\"MSVC update\", "
+                                "\"Install {size} MB?\", args [42:\"size\"], buttons [1:\"Install\":\"now\", "
+                                "2:\"Later\":\"next start\"], default 2, style 1, type 100, \"msvc\", flags 10}",
+                                "plug-in: reports status: \"answer: install\"", "plug-in: reports progress: 100",
+                                "plug-in: reports it finished, success: true",
+                                "plug-in: writes to the launcher's log (text, level): "
+                                "\"msvc plug-in: deinitialize\", 2",
+                                "host exited with 0", "PASSED: the plug-in went through a whole session"}},
                     AuthorCase{"StartFalseFails", L"test_plugin_start_false.dll", 1,
                                {"plug-in: reports it finished, success: false",
                                 "launcher: asks the plug-in to start -- failed (0x80004005)",
