@@ -254,61 +254,67 @@ TEST_F(MonitorClientTest, AssertionsReachTheLibraryOnlyWhileLoaded)
 void ownAbortHandler(int) {}
 void ownTerminateHandler() {}
 void ownInvalidParameterHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, std::uintptr_t) {}
+void otherTerminateHandler() {}
+void otherInvalidParameterHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, std::uintptr_t) {}
+
+// The process's abort, terminate and invalid-parameter handlers.
+auto currentHandlers()
+{
+    const auto abort = std::signal(SIGABRT, SIG_DFL);
+    std::signal(SIGABRT, abort);
+    return std::make_tuple(abort, std::get_terminate(), ::_get_invalid_parameter_handler());
+}
+
+const auto kOwnHandlers = std::make_tuple(&ownAbortHandler, &ownTerminateHandler, &ownInvalidParameterHandler);
+
+// The test's own handlers in place for its life, the runner's back afterwards.
+class OwnHandlers {
+public:
+    OwnHandlers()
+        : abort_(std::signal(SIGABRT, &ownAbortHandler)), terminate_(std::set_terminate(&ownTerminateHandler)),
+          invalidParameter_(::_set_invalid_parameter_handler(&ownInvalidParameterHandler))
+    {
+    }
+    ~OwnHandlers()
+    {
+        std::signal(SIGABRT, abort_);
+        std::set_terminate(terminate_);
+        ::_set_invalid_parameter_handler(invalidParameter_);
+    }
+    OwnHandlers(const OwnHandlers&) = delete;
+    OwnHandlers& operator=(const OwnHandlers&) = delete;
+
+private:
+    void (*abort_)(int);
+    std::terminate_handler terminate_;
+    _invalid_parameter_handler invalidParameter_;
+};
 
 TEST_F(MonitorClientTest, ProcessHandlersAreRoutedWhileLoadedAndRestoredAfterShutdown)
 {
-    const auto previousAbort = std::signal(SIGABRT, &ownAbortHandler);
-    const auto previousTerminate = std::set_terminate(&ownTerminateHandler);
-    const auto previousInvalidParameter = ::_set_invalid_parameter_handler(&ownInvalidParameterHandler);
-    const auto current = [] {
-        const auto abort = std::signal(SIGABRT, SIG_DFL);
-        std::signal(SIGABRT, abort);
-        return std::make_tuple(abort, std::get_terminate(), ::_get_invalid_parameter_handler());
-    };
-    const auto own = std::make_tuple(&ownAbortHandler, &ownTerminateHandler, &ownInvalidParameterHandler);
-
+    const OwnHandlers own;
     ASSERT_EQ(MonitorClient::load(standinDirectory().c_str()), ClientLibStatus::Loaded);
-    const auto loaded = current();
+    const auto loaded = currentHandlers();
     EXPECT_EQ(std::get<0>(loaded), &MonitorClient::ProcessHandlers::onAbortSignal);
     EXPECT_NE(std::get<1>(loaded), &ownTerminateHandler);
     EXPECT_NE(std::get<2>(loaded), &ownInvalidParameterHandler);
     MonitorClient::shutdown();
-    EXPECT_EQ(current(), own);
-
-    std::signal(SIGABRT, previousAbort);
-    std::set_terminate(previousTerminate);
-    ::_set_invalid_parameter_handler(previousInvalidParameter);
+    EXPECT_EQ(currentHandlers(), kOwnHandlers);
 }
-
-void otherTerminateHandler() {}
-void otherInvalidParameterHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, std::uintptr_t) {}
 
 // Exactly the handlers given (the binding gives its reporting ones, which the
 // child processes below run), and every previous one back on restore, once.
 TEST(ProcessHandlers, InstallsExactlyTheGivenHandlersAndRestoresThePreviousOnes)
 {
-    const auto previousAbort = std::signal(SIGABRT, &ownAbortHandler);
-    const auto previousTerminate = std::set_terminate(&ownTerminateHandler);
-    const auto previousInvalidParameter = ::_set_invalid_parameter_handler(&ownInvalidParameterHandler);
-    const auto current = [] {
-        const auto abort = std::signal(SIGABRT, SIG_DFL);
-        std::signal(SIGABRT, abort);
-        return std::make_tuple(abort, std::get_terminate(), ::_get_invalid_parameter_handler());
-    };
-
+    const OwnHandlers own;
     MonitorClient::ProcessHandlers handlers;
     handlers.install(&otherTerminateHandler, &otherInvalidParameterHandler);
-    EXPECT_EQ(current(), std::make_tuple(&MonitorClient::ProcessHandlers::onAbortSignal, &otherTerminateHandler,
-                                         &otherInvalidParameterHandler));
+    EXPECT_EQ(currentHandlers(), std::make_tuple(&MonitorClient::ProcessHandlers::onAbortSignal,
+                                                 &otherTerminateHandler, &otherInvalidParameterHandler));
     handlers.restore();
-    const auto own = std::make_tuple(&ownAbortHandler, &ownTerminateHandler, &ownInvalidParameterHandler);
-    EXPECT_EQ(current(), own);
+    EXPECT_EQ(currentHandlers(), kOwnHandlers);
     handlers.restore();
-    EXPECT_EQ(current(), own);
-
-    std::signal(SIGABRT, previousAbort);
-    std::set_terminate(previousTerminate);
-    ::_set_invalid_parameter_handler(previousInvalidParameter);
+    EXPECT_EQ(currentHandlers(), kOwnHandlers);
 }
 
 struct HandlerCase {
