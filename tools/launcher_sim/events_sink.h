@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ombrix_interfaces.h"
+#include "launcher_interfaces.h"
 #include "session_state.h"
 #include "sim_config.h"
 #include "system/win32/com_object.h"

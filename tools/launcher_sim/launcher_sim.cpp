@@ -99,6 +99,7 @@
 #include "call_watchdog.h"
 #include "err/utf.h"
 #include "events_sink.h"
+#include "own_proxy_stub.h"
 #include "plugin_calls.h"
 #include "plugin_system.h"
 #include "process_resources.h"
@@ -925,6 +926,7 @@ int wmain(int argc, wchar_t** argv)
             steps = authorSession(std::filesystem::absolute(pluginDll), config, authorLog);
         }
         const ComScope apartment;
+        const OwnProxyStub ownProxyStub;
         const Transcript::Echo echo = !pluginDll.empty()       ? Transcript::Echo::ForAuthors
                                       : values.count("echo") > 0 ? Transcript::Echo::AsIs
                                                                  : Transcript::Echo::None;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ombrix_interfaces.h"
+#include "launcher_interfaces.h"
 
 #include <optional>
 #include <string>

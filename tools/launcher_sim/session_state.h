@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ombrix_interfaces.h"
+#include "launcher_interfaces.h"
 #include "system/win32/unique_resource.h"
 
 #include <windows.h>
