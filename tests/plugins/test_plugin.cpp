@@ -12,11 +12,15 @@
 //   slow_deinitialize  deinitialize sleeps 60 s before it returns
 //   throw_msvc_object  name raises an MSVC-style exception whose thrown object
 //                      counts itself; error tells how many still live
+//   language_data      its run sends the language data of language_data.h
+//                      (no default language), then finishes; error tells which
+//                      of the two calls the host refused, as every_call's does
 //
 // Every kind keeps a diary when the environment variable TEST_PLUGIN_DIARY
 // names a file: each call into the plug-in object or its dialog callback
 // appends one line (see Diary below). Without the variable nothing is written.
 #include "hlx_plugins.h"
+#include "language_data.h"
 #include "log_flood_message.h"
 
 #include <windows.h>
@@ -52,7 +56,7 @@ constexpr std::array kKinds{
     "throw_caught"sv,  "fault_access"sv,     "fault_illegal"sv,     "fault_stack"sv,
     "fault_worker"sv,  "stop_hangs"sv,       "flood"sv,             "dialog"sv,
     "every_call"sv,    "log_flood"sv,         "reenter"sv,           "slow_deinitialize"sv,
-    "throw_msvc_object"sv,
+    "throw_msvc_object"sv, "language_data"sv,
 };
 // A misspelt kind in the build would otherwise quietly become "good".
 static_assert(std::find(kKinds.begin(), kKinds.end(), kKind) != kKinds.end(), "unknown TEST_PLUGIN_KIND");
@@ -296,7 +300,7 @@ public:
         diary(L"error");
         const std::wstring text = kindIs("init_false_text")     ? L"cannot open the update catalogue"
                                   : kindIs("init_false_silent") ? L""
-                                  : kindIs("every_call")        ? refusals()
+                                  : kindIs("every_call") || kindIs("language_data") ? refusals()
                                   : kindIs("throw_msvc_object")
                                       ? L"live thrown objects: " + std::to_wstring(liveThrownObjects.load())
                                       : L"no error";
@@ -378,6 +382,8 @@ private:
             askDialog();
         } else if constexpr (kindIs("log_flood")) {
             floodLog();
+        } else if constexpr (kindIs("language_data")) {
+            sendLanguageData();
         } else {
             events_->onStart();
             events_->onProgress(50);
@@ -448,6 +454,24 @@ private:
         refused_ = L"refused: " + (refused.empty() ? std::wstring(L"none") : refused);
     }
 
+    void sendLanguageData()
+    {
+        events_->onStart();
+        const LanguageData::Texts texts;
+        IPluginLangSystem* lang = nullptr;
+        const bool hasLang = system_->langSystem(&lang) == 0 && lang != nullptr;
+        std::wstring refused;
+        if (!hasLang || lang->setLanguageSubstitutions(nullptr, LanguageData::kLanguages, texts.substitutions.data()) != 0)
+            refused = L"setLanguageSubstitutions";
+        if (!hasLang || lang->setMultiLanguageDictionary(LanguageData::kLanguages, texts.dictionaries.data()) != 0)
+            refused += (refused.empty() ? L"" : L", ") + std::wstring(L"setMultiLanguageDictionary");
+        {
+            const std::lock_guard lock(refusedMutex_);
+            refused_ = L"refused: " + (refused.empty() ? std::wstring(L"none") : refused);
+        }
+        events_->onFinish(refused.empty());
+    }
+
     std::wstring refusals()
     {
         const std::lock_guard lock(refusedMutex_);
@@ -495,7 +519,7 @@ private:
     std::thread worker_;
     std::map<std::wstring, std::wstring> props_;
     std::mutex refusedMutex_;
-    std::wstring refused_; // every_call: what the host refused, once the run got that far
+    std::wstring refused_; // every_call, language_data: what the host refused, once the run got that far
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "err/utf.h"
 #include "log/nano/log_naming.h"
+#include "plugins/language_data.h"
 #include "plugins/log_flood_message.h"
 
 #include <gmock/gmock.h>
@@ -86,6 +87,17 @@ INSTANTIATE_TEST_SUITE_P(
                      "IUpdatePluginEvents::onProgress(1, 50)", "IUpdatePluginEvents::onStatusInfo(1, \"working\")",
                      "IUpdatePluginEvents::onFinish(1, true)", "IPluginSystem::unregisterPlugin(object) -> S_OK",
                      "host exited with 0"}},
+        // As much language data as a plug-in can send reaches the launcher whole,
+        // null and empty strings and empty inner arrays included.
+        SessionCase{"LanguageDataOfManyLanguages", L"language_data",
+                    {L"await-plugin", L"call start => S_OK", L"await-finish", L"call error => S_OK \"refused: none\"",
+                     L"call deinitialize => S_OK", L"expect-exit 0"},
+                    {"2 | PluginSystemCallback::setLanguageSubstitutions | plugin_id: 1 | Set languages subs: "
+                     "defaultLanguage=(null), languagesCount=64",
+                     "2 | PluginSystemCallback::setMultiLanguageDictionary | plugin_id: 1 | Set languages dictionaries: "
+                     "languagesCount=64"},
+                    {LanguageData::substitutionsLine(1), LanguageData::dictionaryLine(1),
+                     "IUpdatePluginEvents::onFinish(1, true)"}},
         SessionCase{"BindsUnderTheSecondItemName", L"good", kBindAndEnd,
                     {"2 | CUpdatePlugin::deinitialize | plugin_id: 1 | deinitialize plugin..."}, {}, {}, L"",
                     L"publish second"},
