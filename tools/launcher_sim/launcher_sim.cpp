@@ -1,7 +1,10 @@
 // launcher-sim: stands in for the launcher. A real COM server in the Running
 // Object Table (IPluginSystem, and an IUpdatePluginEvents sink), which starts
 // ombrix.exe, plays the other side of the registration handshake and writes a
-// transcript of every call it receives or makes. A session is a list of steps:
+// transcript of every call it receives or makes. Its own two interfaces cross
+// the process boundary only through stubs and proxies generated from its own
+// launcher_interfaces.idl (own_proxy_stub.h), never the host's ombrixPS.dll.
+// A session is a list of steps:
 //
 //   publish first|second       publish the plug-in system under an item name
 //   serve MS                   serve COM calls for MS milliseconds
