@@ -50,11 +50,13 @@ limit=$(awk '$1 == "run_test" { gsub("\x27", "", $3); s += $3 } END { print s + 
 log "guest: $programs test programs, one boot (at most $limit s)"
 # The guest writes its log through the share as it goes: show it live.
 mkdir -p "$share/out" && : >"$share/out/job.log"
-tail -n +1 -F "$share/out/job.log" 2>/dev/null >&2 &
+tail -n +1 -F "$share/out/job.log" >&2 2>/dev/null &
 follower=$!
 rc=0
 VM32_TIMEOUT=$limit "$here/boot.sh" "$guest" "$share" --tree "$root" || rc=$?
 sleep 1; kill "$follower" 2>/dev/null || true
 [ "$rc" -eq 125 ] && exit 1
+[ -f "$share/out/failed.log" ] ||
+  { log "FAILED: the guest's job ended with $rc before the tests (see $share/out/job.log)"; exit 1; }
 cp "$share/out/failed.log" "$build/Testing/Temporary/LastTestsFailed.log"
 echo "$(grep -c '^PASS' "$share/out/checks") $(grep -c '^FAIL' "$share/out/checks")"
