@@ -248,13 +248,18 @@ setup_wine_prefix() {
 # The demo runs x86-64 programs only: it needs neither the 32-bit libraries nor
 # the 32-bit system DLLs (test data), which take setup's longest minutes.
 setup_for_x64() {
+  setup_to_build x86_64
+  setup_wine_prefix
+}
+
+# What building one Windows architecture needs, and nothing to run it.
+setup_to_build() {
   setup_packages
   mkdir -p "$stamps"
   setup_header_deps
   setup_boost_sources
   setup_zydis_sources
-  setup_third_party x86_64
-  setup_wine_prefix
+  setup_third_party "$1"
 }
 
 cmd_setup() {
@@ -342,8 +347,8 @@ cmd_test() {
   [ "$failed" -eq 0 ]
 }
 
-# The quick i686 test programs, a few minutes in the emulated machine; --all
-# adds the whole-session ones, which take several times longer there.
+# The quick i686 test programs, about a quarter of an hour in the emulated
+# machine here; --all adds the whole-session ones, which take longer still.
 vm32_quick_tests=(com_binding_test command_line_test diagnostics_test err_test host_process_test
                   launcher_sim_test loader_guard_test log_front_end_test log_test
                   monitor_client_standin_test stats_test system_test update_plugin_test)
@@ -355,13 +360,8 @@ cmd_test32() {
   local tests=("${vm32_quick_tests[@]}")
   if [ "${1:-}" = --all ]; then tests=(); shift; fi
   [ $# -eq 0 ] || { echo "usage: ./dev.sh test32 [--all]" >&2; exit 2; }
-  setup_packages
+  setup_to_build i686
   install_packages "" "${vm32_packages[@]}"
-  mkdir -p "$stamps"
-  setup_header_deps
-  setup_boost_sources
-  setup_zydis_sources
-  setup_third_party i686
   [ -f "$build/i686/build.ninja" ] || cmake --preset i686 -S "$root" >/dev/null
   log "building i686"
   cmake --build "$build/i686"
