@@ -61,6 +61,9 @@ chroot_apt_update() {
 build_rootfs() {
   local t0
   t0=$(now)
+  # A builder killed outright leaves its mounts: removing the tree through
+  # them would empty debs/ and worse.
+  findmnt -rn -o TARGET | grep "^$rootfs/" | sort -r | xargs -r -n 1 umount -l
   rm -rf "$rootfs" && mkdir -p "$rootfs" "$dir/debs/debootstrap" "$dir/debs/apt/partial"
   log "guest: debootstrap --variant=minbase $suite"
   debootstrap --variant=minbase --arch=amd64 --cache-dir="$dir/debs/debootstrap" \
