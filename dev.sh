@@ -12,6 +12,8 @@ packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools li
           cmake ninja-build libboost-dev libcereal-dev libutfcpp-dev libmsgsl-dev googletest
           xz-utils g++ make pkg-config libunicorn-dev libcapstone-dev libzydis-dev libzycore-dev dpkg-dev
           clang lld libclang-rt-14-dev zip)
+# Only ./dev.sh test32 needs these: an emulated x86-64 machine and what builds its disk.
+vm32_packages=(qemu-system-x86 debootstrap e2fsprogs xz-utils jq)
 
 log() { printf '== %s\n' "$*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -82,11 +84,7 @@ apt_update() {
 }
 
 setup_packages() {
-  local missing=() p updated=
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  local src=/etc/apt/sources.list.d/ombrix-src.sources entries
+  local src=/etc/apt/sources.list.d/ombrix-src.sources entries updated=
   entries=$(source_entries)
   if [ "$entries" != "$(cat "$src" 2>/dev/null)" ]; then
     log "adding source-package entries for the machine's package sources"
@@ -94,6 +92,17 @@ setup_packages() {
     apt_update
     updated=1
   fi
+  install_packages "$updated" "${packages[@]}"
+}
+
+# install_packages UPDATED PACKAGE...: installs those not installed yet,
+# updating the index first unless UPDATED is non-empty.
+install_packages() {
+  local updated=$1 missing=() p
+  shift
+  for p; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
   if [ ${#missing[@]} -gt 0 ]; then
     log "installing ${missing[*]}"
     [ -n "$updated" ] || apt_update
@@ -164,7 +173,8 @@ source_tarball() {
 setup_header_deps() {
   mkdir -p "$deps/include"
   for h in boost cereal gsl utf8cpp utf8 utf8.h Zycore; do
-    ln -sfn "/usr/include/$h" "$deps/include/$h"
+    # Another work tree may share build/deps and be compiling through these links.
+    [ "$(readlink "$deps/include/$h")" = "/usr/include/$h" ] || ln -sfn "/usr/include/$h" "$deps/include/$h"
   done
 }
 
@@ -238,13 +248,18 @@ setup_wine_prefix() {
 # The demo runs x86-64 programs only: it needs neither the 32-bit libraries nor
 # the 32-bit system DLLs (test data), which take setup's longest minutes.
 setup_for_x64() {
+  setup_to_build x86_64
+  setup_wine_prefix
+}
+
+# What building one Windows architecture needs, and nothing to run it.
+setup_to_build() {
   setup_packages
   mkdir -p "$stamps"
   setup_header_deps
   setup_boost_sources
   setup_zydis_sources
-  setup_third_party x86_64
-  setup_wine_prefix
+  setup_third_party "$1"
 }
 
 cmd_setup() {
@@ -327,6 +342,36 @@ cmd_test() {
   cp "$build/x64/test-results/"*.xml "$results/x64/" 2>/dev/null || true
 
   read -r p f < <("$root/tools/test_summary.sh" "$build/native" "$results/native" "$build/x64" "$build/x64/test-results")
+  passed=$((passed + p)); failed=$((failed + f))
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+# The quick i686 test programs, about a quarter of an hour in the emulated
+# machine here; --all adds the whole-session ones, which take longer still.
+vm32_quick_tests=(com_binding_test command_line_test diagnostics_test err_test host_process_test
+                  launcher_sim_test loader_guard_test log_front_end_test log_test
+                  monitor_client_standin_test stats_test system_test update_plugin_test)
+
+# The 32-bit product run for real: its test programs in an emulated x86-64
+# Debian machine with 32-bit Wine (tools/vm32/), whose disk is built once per
+# machine and kept in the cache. Not part of ./dev.sh test: it takes minutes.
+cmd_test32() {
+  local tests=("${vm32_quick_tests[@]}")
+  if [ "${1:-}" = --all ]; then tests=(); shift; fi
+  [ $# -eq 0 ] || { echo "usage: ./dev.sh test32 [--all]" >&2; exit 2; }
+  setup_to_build i686
+  install_packages "" "${vm32_packages[@]}"
+  [ -f "$build/i686/build.ninja" ] || cmake --preset i686 -S "$root" >/dev/null
+  log "building i686"
+  cmake --build "$build/i686"
+  as_root "$root/tools/vm32/guest.sh" "$cache/vm32"
+  local results="$build/i686/test-results" p f passed failed
+  read -r passed failed < <(as_root "$root/tools/vm32/run-tests.sh" "$root" "$cache/vm32" "${tests[@]}") ||
+    { echo "0 passed, 1 failed"; exit 1; }
+  # Only what ran in the guest counts.
+  read -r p f < <("$root/tools/test_summary.sh" "$build/i686" "$results" -- \
+    -R "^($(paste -sd'|' "$build/test32/tests.txt"))\$")
   passed=$((passed + p)); failed=$((failed + f))
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
@@ -426,7 +471,8 @@ case "${1:-}" in
   demo) shift; cmd_demo "$@" ;;
   bench) shift; cmd_bench "$@" ;;
   soak) shift; cmd_soak "$@" ;;
+  test32) shift; cmd_test32 "$@" ;;
   package) shift; cmd_package "$@" ;;
   fuzz) shift; cmd_fuzz "$@" ;;
-  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench|fuzz [SECONDS]|soak [ctest args]|package" >&2; exit 2 ;;
+  *) echo "usage: ./dev.sh setup|build|test [ctest args]|wine PROGRAM [ARGS]|demo|bench|fuzz [SECONDS]|soak [ctest args]|test32 [--all]|package" >&2; exit 2 ;;
 esac
