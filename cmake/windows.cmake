@@ -83,3 +83,28 @@ function(ombrix_version_resource target description)
     target_sources(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
 endfunction()
 file(WRITE "${CMAKE_BINARY_DIR}/version.txt" "${PROJECT_VERSION}\n")
+
+# What widl makes of one IDL file in folder `gen`: the C++ header, the interface
+# ids, the proxies and stubs (NAME.h, NAME_i.c, NAME_p.c) and the proxy DLL's
+# table, `dlldata`. Imports and includes are found beside the host's IDL.
+set(widl "${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-widl")
+set(OMBRIX_IDL_DIR "${CMAKE_SOURCE_DIR}/ombrix/com")
+set(widl_flags --nostdinc -I/usr/include/wine/wine/windows -I "${OMBRIX_IDL_DIR}" -Oicf)
+function(ombrix_widl idl gen dlldata)
+    get_filename_component(name "${idl}" NAME_WE)
+    add_custom_command(
+        OUTPUT "${gen}/${name}.h" "${gen}/${name}_i.c" "${gen}/${name}_p.c" "${gen}/${dlldata}"
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${gen}"
+        COMMAND ${widl} ${widl_flags} -h -o "${gen}/${name}.h" "${idl}"
+        COMMAND ${widl} ${widl_flags} -u -o "${gen}/${name}_i.c" "${idl}"
+        COMMAND ${widl} ${widl_flags} -p -o "${gen}/${name}_p.c" "${idl}"
+        COMMAND ${widl} ${widl_flags} --dlldata-only -o "${gen}/${dlldata}" ${name}
+        DEPENDS "${idl}" ${ARGN}
+        COMMENT "widl ${name}.idl")
+endfunction()
+
+# widl's proxy code compiled as MinGW accepts it.
+function(ombrix_proxy_stub_options target)
+    target_compile_options(${target} PRIVATE -include "${OMBRIX_IDL_DIR}/proxy_prelude.h"
+                           -Werror=incompatible-pointer-types -Wno-unused-parameter -Wno-missing-field-initializers)
+endfunction()
