@@ -15,6 +15,7 @@ namespace {
 
 std::atomic<bool> bound{false};
 std::atomic<bool> requested{false};
+std::atomic<bool> launcherWentAway{false};
 // Reports the plug-in made after the launcher was known to be gone.
 std::atomic<unsigned> dropped{0};
 std::function<void()> farewell; // main thread only
@@ -76,6 +77,8 @@ void clearFarewell() noexcept
 
 void request(Reason reason, HRESULT cause) noexcept
 {
+    if (bound && reason == Reason::LauncherGone)
+        launcherWentAway = true;
     if (!bound || requested.exchange(true))
         return;
     const UINT exitCode = exitCodeOf(reason);
@@ -101,6 +104,14 @@ bool launcherCallFailed(HRESULT result) noexcept
     if (requested)
         ++dropped;
     request(Reason::LauncherGone, result);
+    return true;
+}
+
+bool dropIfLauncherGone() noexcept
+{
+    if (!launcherWentAway)
+        return false;
+    ++dropped;
     return true;
 }
 

@@ -40,6 +40,12 @@ void request(Reason reason, HRESULT cause = S_OK) noexcept;
 // own, so that a plug-in reporting on does not fill the log.
 bool launcherCallFailed(HRESULT result) noexcept;
 
+// True once the launcher's process is known to be gone: the report the caller
+// was about to make could only fail, after a round trip that a plug-in
+// reporting from many threads would pay again and again while its farewell
+// waits for them. The report is counted instead; the caller makes no call.
+bool dropIfLauncherGone() noexcept;
+
 // Ends the process with `exitCode` after `limitMs` unless it ended before,
 // logging `line` (one %u: the limit) first. Any thread.
 void endAfter(DWORD limitMs, UINT exitCode, const wchar_t* line) noexcept;

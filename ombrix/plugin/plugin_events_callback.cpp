@@ -27,6 +27,8 @@ bool PluginEventsCallback::init(ComPtr<::IUpdatePluginEvents> events, std::uint3
 template <typename Call>
 void PluginEventsCallback::forward(Call&& call, const std::source_location& where) noexcept
 try {
+    if (HostEnd::dropIfLauncherGone())
+        return;
     const ComScope apartment;
     ComPtr<::IUpdatePluginEvents> sink;
     if (const HRESULT fetched = events_.fetch(sink); FAILED(fetched)) {
