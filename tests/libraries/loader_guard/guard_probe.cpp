@@ -105,6 +105,66 @@ int systemModules()
     return failures;
 }
 
+// The system's entry points as a caller that looks them up finds them, in
+// kernel32 and in kernelbase: each refuses what is blocked and loads the rest.
+// Where one module's export is only a jump into the other's, the engine patches
+// where the code is, so each function is patched in one of the two at least.
+int entryPoints()
+{
+    using LoadW = HMODULE(WINAPI*)(const wchar_t*);
+    using LoadA = HMODULE(WINAPI*)(const char*);
+    using LoadExW = HMODULE(WINAPI*)(const wchar_t*, HANDLE, DWORD);
+    using LoadExA = HMODULE(WINAPI*)(const char*, HANDLE, DWORD);
+    using Function = void (*)(); // the type GCC lets any function pointer pass through
+    constexpr const char* kNames[] = {"LoadLibraryW", "LoadLibraryA", "LoadLibraryExW", "LoadLibraryExA"};
+    constexpr std::size_t kCompared = 8;
+    struct EntryPoint {
+        std::string what;
+        std::size_t name;
+        Function address;
+        unsigned char before[kCompared];
+    };
+    std::vector<EntryPoint> entries;
+    for (const wchar_t* module : {L"kernel32.dll", L"kernelbase.dll"}) {
+        const HMODULE handle = ::GetModuleHandleW(module);
+        check(handle != nullptr, "kernel32 and kernelbase are loaded");
+        for (std::size_t name = 0; handle != nullptr && name < std::size(kNames); ++name) {
+            EntryPoint entry{narrow(module) + "!" + kNames[name], name,
+                             reinterpret_cast<Function>(::GetProcAddress(handle, kNames[name])), {}};
+            check(entry.address != nullptr, (entry.what + " is exported").c_str());
+            if (entry.address) {
+                std::memcpy(entry.before, reinterpret_cast<const void*>(entry.address), kCompared);
+                entries.push_back(entry);
+            }
+        }
+    }
+    install();
+    const std::wstring blocked = folder + L"\\RTSSHooks.dll";
+    const std::wstring allowed = folder + L"\\RTSSHooks.dll.bak";
+    bool patched[std::size(kNames)] = {};
+    for (const EntryPoint& entry : entries) {
+        patched[entry.name] |= std::memcmp(entry.before, reinterpret_cast<const void*>(entry.address), kCompared) != 0;
+        const auto load = [&](const std::wstring& path) {
+            switch (entry.name) {
+            case 0: return reinterpret_cast<LoadW>(entry.address)(path.c_str());
+            case 1: return reinterpret_cast<LoadA>(entry.address)(narrow(path).c_str());
+            case 2: return reinterpret_cast<LoadExW>(entry.address)(path.c_str(), nullptr, 0);
+            default: return reinterpret_cast<LoadExA>(entry.address)(narrow(path).c_str(), nullptr, 0);
+            }
+        };
+        ::SetLastError(0);
+        check(load(blocked) == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED,
+              (entry.what + " refuses RTSSHooks.dll").c_str());
+        const HMODULE module = load(allowed);
+        check(module != nullptr, (entry.what + " loads RTSSHooks.dll.bak").c_str());
+        if (module)
+            ::FreeLibrary(module);
+    }
+    for (std::size_t name = 0; name < std::size(kNames); ++name)
+        check(patched[name], (std::string(kNames[name]) + " is patched in kernel32 or kernelbase").c_str());
+    return failures;
+}
+
 // A thread keeps calling a hooked function while the hooks are placed.
 int spinningThread()
 {
@@ -239,6 +299,8 @@ int wmain(int argc, wchar_t** argv)
         result = blockedNames();
     else if (which == L"system-modules")
         result = systemModules();
+    else if (which == L"entry-points")
+        result = entryPoints();
     else if (which == L"engine")
         result = engine();
     else if (which == L"spinning-thread")

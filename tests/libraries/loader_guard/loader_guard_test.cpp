@@ -24,7 +24,7 @@ TEST_P(InstalledGuard, Case)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, InstalledGuard,
-                         testing::Values(L"blocked-names", L"system-modules", L"spinning-thread", L"engine",
+                         testing::Values(L"blocked-names", L"system-modules", L"entry-points", L"spinning-thread", L"engine",
                                          L"thread-in-patched-bytes"),
                          [](const auto& info) {
                              std::string name(info.param, info.param + std::wcslen(info.param));

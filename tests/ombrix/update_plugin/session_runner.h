@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,12 @@ struct SessionCase {
     // For the simulator and the hosts it starts: {{L"TEST_PLUGIN_DIARY", path}}, say.
     TestSupport::EnvironmentAdditions environment = {};
 };
+
+// A failed row names itself, not its bytes.
+inline void PrintTo(const SessionCase& session, std::ostream* out)
+{
+    *out << session.name;
+}
 
 using TestSupport::missingInOrder;
 
