@@ -12,6 +12,9 @@
 //   slow_deinitialize  deinitialize sleeps 60 s before it returns
 //   throw_msvc_object  name raises an MSVC-style exception whose thrown object
 //                      counts itself; error tells how many still live
+//   seh_caught         (32-bit only) name raises an illegal instruction inside
+//                      a structured exception frame of its own, as __try does,
+//                      which resumes after it and answers "Handled"
 //   language_data      its run sends the language data of language_data.h
 //                      (no default language), then finishes; error tells which
 //                      of the two calls the host refused, as every_call's does
@@ -20,6 +23,7 @@
 // names a file: each call into the plug-in object or its dialog callback
 // appends one line (see Diary below). Without the variable nothing is written.
 #include "hlx_plugins.h"
+#include "flood_reports.h"
 #include "language_data.h"
 #include "log_flood_message.h"
 
@@ -56,7 +60,7 @@ constexpr std::array kKinds{
     "throw_caught"sv,  "fault_access"sv,     "fault_illegal"sv,     "fault_stack"sv,
     "fault_worker"sv,  "stop_hangs"sv,       "flood"sv,             "dialog"sv,
     "every_call"sv,    "log_flood"sv,         "reenter"sv,           "slow_deinitialize"sv,
-    "throw_msvc_object"sv, "language_data"sv,
+    "throw_msvc_object"sv, "language_data"sv,     "seh_caught"sv,
 };
 // A misspelt kind in the build would otherwise quietly become "good".
 static_assert(std::find(kKinds.begin(), kKinds.end(), kKind) != kKinds.end(), "unknown TEST_PLUGIN_KIND");
@@ -66,8 +70,6 @@ constexpr bool kindIs(std::string_view kind)
     return kKind == kind;
 }
 
-constexpr int kFloodThreads = 16;
-constexpr int kFloodProgressPerThread = 200;
 
 constexpr std::int32_t kInstallButton = 1;
 constexpr std::int32_t kLaterButton = 2;
@@ -117,6 +119,37 @@ std::int32_t withTerminator(std::wstring_view text)
     RaiseException(kMsvcExceptionCode, EXCEPTION_NONCONTINUABLE, static_cast<DWORD>(std::size(params)), params);
     std::abort(); // not reached: the exception cannot be continued
 }
+
+#if !defined(_WIN64)
+// What __try/__except compiles to on 32-bit Windows: a registration record on
+// the stack at the head of the thread's fs:[0] chain. Its handler sees the
+// fault before any frame further down, the host's guard among them.
+struct OwnSehRecord {
+    OwnSehRecord* next;
+    void* handler;
+};
+
+EXCEPTION_DISPOSITION __cdecl resumeAfterUd2(EXCEPTION_RECORD* record, void*, CONTEXT* context, void*)
+{
+    if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0 ||
+        record->ExceptionCode != EXCEPTION_ILLEGAL_INSTRUCTION)
+        return ExceptionContinueSearch;
+    context->Eip += 2; // ud2
+    context->Eax = 1;
+    return ExceptionContinueExecution;
+}
+
+// True when the plug-in's own frame handled the fault.
+bool faultHandledInOwnFrame()
+{
+    OwnSehRecord record{reinterpret_cast<OwnSehRecord*>(__readfsdword(0)), reinterpret_cast<void*>(&resumeAfterUd2)};
+    __writefsdword(0, reinterpret_cast<DWORD>(&record));
+    int handled = 0;
+    asm volatile("xorl %0, %0\n\tud2" : "=a"(handled) : : "memory");
+    __writefsdword(0, reinterpret_cast<DWORD>(record.next));
+    return handled == 1;
+}
+#endif
 
 // Thrown objects of throw_msvc_object not yet destroyed: the catch block that
 // ends an MSVC throw destroys its object through the throw information's
@@ -270,6 +303,11 @@ public:
             } catch (const std::runtime_error&) {
                 return answerText(L"Caught", withTerminator(L"Caught"), buffer, size);
             }
+#if !defined(_WIN64)
+        } else if constexpr (kindIs("seh_caught")) {
+            const std::wstring_view text = faultHandledInOwnFrame() ? L"Handled" : L"Missed";
+            return answerText(text, withTerminator(text), buffer, size);
+#endif
         } else if constexpr (kindIs("fault_access")) {
             writeThroughNull();
         } else if constexpr (kindIs("fault_illegal")) {
@@ -398,10 +436,10 @@ private:
     void flood()
     {
         std::vector<std::thread> threads;
-        threads.reserve(kFloodThreads);
-        for (int t = 0; t < kFloodThreads; ++t) {
+        threads.reserve(Flood::kThreads);
+        for (int t = 0; t < Flood::kThreads; ++t) {
             threads.emplace_back([this] {
-                for (int i = 0; i < kFloodProgressPerThread; ++i)
+                for (int i = 0; i < Flood::kReportsPerThread; ++i)
                     events_->onProgress(i % 101);
                 events_->onStatusInfo(L"flood");
             });
