@@ -24,8 +24,8 @@ find_package(GTest CONFIG REQUIRED PATHS "${DEPS_PREFIX}" NO_DEFAULT_PATH)
 
 # Tests run here where an emulator for the target exists: wine64 for x86-64.
 # Nothing 32-bit runs on these machines, so the i686 tests are registered
-# without one: ./dev.sh test32 reads their commands, environment and time
-# limits from CTest and runs them in an emulated x86-64 machine instead.
+# without one: ./dev.sh test and test32 read their commands, environment and
+# time limits from CTest and run them in an emulated x86-64 machine instead.
 find_program(WINE64 wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64" AND WINE64)
     set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/tools/wine-run.sh")
@@ -39,16 +39,33 @@ endif()
 # The same sources give the same binaries: no link time in the PE header.
 add_link_options(-Wl,--no-insert-timestamp)
 
-# A GoogleTest program; registered with CTest where it can run.
+# A GoogleTest program; registered with CTest where it can run. Every i686
+# test carries the label vm32 (./dev.sh test32 --all runs them all in the
+# emulated machine). The quick 32-bit run of ./dev.sh test takes the label
+# vm32-quick: VM32_QUICK gives it the whole program, VM32_ROWS FILTER only the
+# cases GoogleTest's FILTER selects, registered as <name>_rows.
 function(ombrix_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+    cmake_parse_arguments(ARG "VM32_QUICK" "VM32_ROWS" "SOURCES;LIBRARIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gmock_main)
     target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
-    if(OMBRIX_RUN_TESTS)
-        add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY "${CMAKE_BINARY_DIR}")
-        # A hang must fail the run, not eat the CI budget.
-        set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    if(NOT OMBRIX_RUN_TESTS)
+        return()
+    endif()
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY "${CMAKE_BINARY_DIR}")
+    # A hang must fail the run, not eat the CI budget.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(labels vm32)
+        if(ARG_VM32_QUICK)
+            list(APPEND labels vm32-quick)
+        endif()
+        set_tests_properties(${name} PROPERTIES LABELS "${labels}")
+        if(ARG_VM32_ROWS)
+            add_test(NAME ${name}_rows COMMAND ${name} "--gtest_filter=${ARG_VM32_ROWS}"
+                     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}")
+            set_tests_properties(${name}_rows PROPERTIES TIMEOUT 300 LABELS vm32-quick)
+        endif()
     endif()
 endfunction()
 

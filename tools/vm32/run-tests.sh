@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the i686 build's checks and test programs in one throw-away boot of the
-# prepared guest: run-tests.sh ROOT GUEST_DIR [TEST...] (no TEST: every test
-# program but the soak). The project tree is shared with the guest at its own
-# path; the XML reports land in build/i686/test-results, CTest's list of
-# failures in build/i686/Testing/Temporary, the guest's log and each program's
-# output in build/test32, the names of the programs run in build/test32/tests.txt.
+# prepared guest: run-tests.sh ROOT GUEST_DIR CTEST_ARGS... (the selection as
+# ctest takes it: -L vm32-quick, -R NAME, ...). The project tree is shared
+# with the guest at its own path; the XML reports land in
+# build/i686/test-results, CTest's list of failures in
+# build/i686/Testing/Temporary, the guest's log and each program's output in
+# build/test32, the names of the tests run in build/test32/tests.txt.
 # Prints "PASSED FAILED" of the two exit-code checks.
 # OMBRIX_VM32_TIMEOUT_SCALE (default 2) stretches CTest's limits: the emulated
 # machine runs the programs 5 to 20 times slower than wine64 here.
@@ -19,20 +20,16 @@ scale=${OMBRIX_VM32_TIMEOUT_SCALE:-2}
 log() { printf '== %s\n' "$*" >&2; }
 windows_path() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 
-if [ $# -gt 0 ]; then
-  selection=(-R "^($(IFS='|'; echo "$*"))\$")
-else
-  selection=(-LE soak)
-fi
+selection=("$@")
 rm -rf "$share" "$build/test-results" && mkdir -p "$share" "$build/test-results" "$build/Testing/Temporary"
 # CTest's own record of each test; only the Windows programs run in the guest
 # (a script test would need the host's tools there).
 (cd "$build" && ctest --show-only=json-v1 "${selection[@]}") | jq -r --argjson scale "$scale" \
-  --arg xml "xml:$(windows_path "$build/test-results")\\" '
+  --arg xml "$(windows_path "$build/test-results")\\" '
   .tests[] | select((.command // [""])[0] | endswith(".exe")) |
   (.properties // [] | map({(.name): .value}) | add // {}) as $p |
   "run_test " + ([.name, (($p.TIMEOUT // 1500) * $scale | floor | tostring),
-   ($p.WORKING_DIRECTORY // "."), "env", "GTEST_OUTPUT=" + $xml] + ($p.ENVIRONMENT // []) +
+   ($p.WORKING_DIRECTORY // "."), "env", "GTEST_OUTPUT=xml:" + $xml + .name + ".xml"] + ($p.ENVIRONMENT // []) +
    ["wine"] + .command | @sh)' >"$share/tests.sh.body"
 [ -s "$share/tests.sh.body" ] || { log "FAILED: CTest lists no such test in $build"; exit 1; }
 
