@@ -44,7 +44,7 @@ programs=$(wc -l <"$share/tests.txt")
 
 # Per-test limits in sequence, plus boot and prefix start.
 limit=$(awk '$1 == "run_test" { gsub("\x27", "", $3); s += $3 } END { print s + 600 }' "$share/tests.sh")
-log "guest: $programs test programs, one boot (at most $limit s)"
+log "guest: $programs tests, one boot (at most $limit s)"
 # The guest writes its log through the share as it goes: show it live.
 mkdir -p "$share/out" && : >"$share/out/job.log"
 tail -n +1 -F "$share/out/job.log" >&2 2>/dev/null &
