@@ -21,6 +21,8 @@ version="vm32-v1 $suite ${guest_packages[*]} $(cat "$here/init.sh" "$here/prepar
 
 log() { printf '== %s\n' "$*" >&2; }
 now() { date +%s; }
+# A step that fails ends the build: say which, not only that it stopped.
+trap 'log "FAILED: the guest build stopped at line $LINENO: $BASH_COMMAND"' ERR
 
 mkdir -p "$dir"
 # A second clone may build at the same time: one builder, the other waits and reuses.
@@ -63,7 +65,7 @@ build_rootfs() {
   t0=$(now)
   # A builder killed outright leaves its mounts: removing the tree through
   # them would empty debs/ and worse.
-  findmnt -rn -o TARGET | grep "^$rootfs/" | sort -r | xargs -r -n 1 umount -l
+  { findmnt -rn -o TARGET | grep "^$rootfs/" || true; } | sort -r | xargs -r -n 1 umount -l
   rm -rf "$rootfs" && mkdir -p "$rootfs" "$dir/debs/debootstrap" "$dir/debs/apt/partial"
   log "guest: debootstrap --variant=minbase $suite"
   debootstrap --variant=minbase --arch=amd64 --cache-dir="$dir/debs/debootstrap" \
