@@ -8,7 +8,7 @@
 #   prepared.img   the root file system (raw, sparse ext4) with a warm WoW64
 #                  Wine prefix; every test boot starts from it and writes nothing back
 #   version        what prepared.img was built from; a change rebuilds it
-set -euo pipefail
+set -eEuo pipefail
 
 here=$(cd "$(dirname "$(readlink -f "$0")")" && pwd)
 dir=$1
